@@ -1,0 +1,81 @@
+// Screen set-up and the one call that reaches the e-ink driver.
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "display/display.h"
+#include "input/input.h"
+#include "platform/device_paths.h"
+
+namespace {
+
+bool map_framebuffer() {
+  screen.fb_fd = open(device_path(device_file::framebuffer), O_RDWR | O_CLOEXEC);
+  if (screen.fb_fd < 0) return false;
+  void* map = mmap(nullptr, fb_map_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, screen.fb_fd, 0);
+  if (map == MAP_FAILED) return false;
+  screen.working_area = static_cast<uint8_t*>(map) + working_area_offset;
+  return true;
+}
+
+bool create_surface() {
+  // DirectFB must leave the terminal and the keyboards alone (we read them ourselves) and
+  // print nothing.
+  DirectFBSetOption("no-vt", nullptr);
+  DirectFBSetOption("disable-module", "linux_input");
+  DirectFBSetOption("quiet", nullptr);
+  if (DirectFBCreate(&screen.dfb) != DFB_OK) return false;
+  screen.dfb->SetCooperativeLevel(screen.dfb, DFSCL_FULLSCREEN);
+
+  DFBSurfaceDescription desc = {};
+  desc.flags = static_cast<DFBSurfaceDescriptionFlags>(DSDESC_CAPS | DSDESC_WIDTH | DSDESC_HEIGHT |
+                                                       DSDESC_PIXELFORMAT | DSDESC_PREALLOCATED);
+  desc.caps = DSCAPS_NONE;
+  desc.width = surface_width;
+  desc.height = surface_height;
+  desc.pixelformat = DSPF_ARGB;
+  for (int i = 0; i < 2; ++i) {
+    desc.preallocated[i].data = screen.pixels;
+    desc.preallocated[i].pitch = surface_pitch;
+  }
+  IDirectFBSurface* surface = nullptr;
+  if (screen.dfb->CreateSurface(screen.dfb, &desc, &surface) != DFB_OK) return false;
+  screen.surface = surface;
+  return true;
+}
+
+}  // namespace
+
+// Without a framebuffer or DirectFB the player still runs; only the overlays are missing.
+void display_open() {
+  if (map_framebuffer()) {
+    // Whatever DirectFB's start does to the framebuffer, put back what the screen showed.
+    memcpy(screen.pixels, screen.working_area, working_area_bytes);
+    create_surface();
+    memcpy(screen.working_area, screen.pixels, working_area_bytes);
+    refresh_working_area();
+  }
+  open_input_devices();
+}
+
+bool display_ready() { return screen.surface && screen.working_area; }
+
+// The only function that talks to the panel driver.
+// NOTE: effect 0 is a plain partial update; the driver reads the pixels from the framebuffer
+// itself, so the buffer stays null. Two extra columns and rows are refreshed on the right and
+// bottom of every rectangle, capped (signed) at the panel's edge.
+void refresh_area(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  update_area area = {};
+  area.x1 = x1;
+  area.y1 = y1 + top_rows;
+  area.x2 = x2 > screen_width - 3 ? screen_width - 1 : x2 + 2;
+  area.y2 = y2 > surface_height - 3 ? screen_height - 1 : y2 + top_rows + 2;
+  area.effect = 0;
+  area.buffer = nullptr;
+  ioctl(screen.fb_fd, UPDATE_AREA_REQUEST, &area);
+}
+
+void refresh_working_area() { refresh_area(0, 0, surface_width - 1, surface_height - 1); }

@@ -1,0 +1,21 @@
+// inkplay: plays media through a player child, with a progress bar and titles on e-ink.
+#include <unistd.h>
+
+#include "display/display.h"
+#include "supervisor/supervisor.h"
+
+int main(int argc, char** argv) {
+  int detached = daemon(1, 0);
+  (void)detached;  // failing to detach leaves us in the foreground, still able to play
+  ignore_broken_pipes();
+  DirectFBInit(&argc, &argv);  // takes DirectFB's own options out of argv
+  display_open();
+  stop_previous_player();
+
+  const char* args[player_arg_capacity];
+  build_player_args(argc, argv, args);
+  player_link link;
+  if (!start_player(args, link)) return 1;  // no player, nothing to supervise or record
+  write_pid_file(link.pid);
+  supervise(link.pid, link.command_fd, link.answer_fd);
+}

@@ -1,0 +1,51 @@
+// Playback supervisor: starts the player, runs the one loop, and turns the player's output and
+// the command keys into drawing and slave commands. Active: supervise() drives everything else.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string_view>
+
+// The slave commands, byte for byte; each goes out in one write, without a terminating zero.
+constexpr std::string_view CMD_GET_PERCENT_POS = "get_percent_pos\n";
+constexpr std::string_view CMD_NEXT = "pt_step 1\n";
+constexpr std::string_view CMD_PREVIOUS = "pt_step -1\n";
+constexpr std::string_view CMD_FAST = "speed_set 100.0\n";
+constexpr std::string_view CMD_NORMAL_SPEED = "speed_set 1.0\n";
+constexpr std::string_view CMD_PAUSE = "pause\n";
+
+constexpr std::string_view ANSWER_PERCENT = "ANS_PERCENT_POSITION=";
+constexpr std::string_view ANNOUNCE_PLAYING = "Playing ";
+
+constexpr int player_arg_capacity = 2048;  // three fixed entries, 2044 forwarded, the null
+constexpr int title_ticks = 5;             // idle seconds a title stays up
+
+struct player_link {
+  pid_t pid;
+  int command_fd;  // the player's standard input
+  int answer_fd;   // the player's standard output
+};
+
+struct playback_state {
+  int32_t title_countdown;  // idle ticks left before the title is taken away
+  int32_t paused;
+  int32_t fast_forward;
+};
+extern playback_state playback;
+
+// Start-up and launch.
+void ignore_broken_pipes();
+void clear_signal_mask();
+bool is_player_process(pid_t pid);
+void stop_previous_player();
+int build_player_args(int argc, char** argv, const char* args[player_arg_capacity]);
+bool start_player(const char* const args[], player_link& link);
+void write_pid_file(pid_t pid);
+
+// The loop and its handlers.
+[[noreturn]] void supervise(pid_t pid, int command_fd, int answer_fd);
+bool player_ended(pid_t pid);
+void send_command(int command_fd, std::string_view command);
+bool handle_output(int answer_fd);
+void handle_key(pid_t pid, int command_fd, uint32_t key);

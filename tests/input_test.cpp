@@ -1,0 +1,166 @@
+// Key translation and the sticky modifiers, read as real records from the device FIFOs.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "input/input.h"
+#include "tests/harness.h"
+
+namespace {
+
+struct step {
+  uint16_t code;
+  int32_t value;  // 1 press, 0 release, 2 autorepeat
+  uint32_t expect;
+};
+
+class KeyInput : public testing::Test {
+ protected:
+  int writer[3];
+  void SetUp() override {
+    input.shift_state = input.f20_state = input.meta_state = input.alt_down = 0;
+    std::string root = getenv("INKPLAY_ROOT");
+    for (int i = 0; i < 3; ++i)
+      writer[i] = open((root + "/dev/input/event" + std::to_string(i)).c_str(), O_RDWR | O_NONBLOCK);
+    while (read_key() != 0 || poll(input.input_devices, 3, 0) > 0) {
+    }
+  }
+  void TearDown() override {
+    for (int fd : writer) close(fd);
+  }
+  uint32_t send(uint16_t code, int32_t value, int device = 0, uint16_t type = EV_KEY) {
+    write_record(writer[device], code, value, type);
+    return read_key();
+  }
+  void run(const std::vector<step>& steps) {
+    for (size_t i = 0; i < steps.size(); ++i)
+      EXPECT_EQ(send(steps[i].code, steps[i].value), steps[i].expect) << "step " << i;
+  }
+};
+
+// The whole table: 56 mapped codes, the digit row carrying Alt, the arrows in their pairing.
+TEST_F(KeyInput, TableMapsExactlyTheDocumentedCodes) {
+  int mapped = 0;
+  for (uint32_t code = 0; code < 400; ++code) {
+    input.shift_state = input.f20_state = input.meta_state = input.alt_down = 0;
+    if (translate_key(static_cast<uint16_t>(code)) != 0) ++mapped;
+  }
+  EXPECT_EQ(mapped, 56);
+  input.shift_state = input.f20_state = input.meta_state = input.alt_down = 0;
+  const std::vector<std::pair<uint16_t, uint32_t>> samples = {
+      {KEY_1, 0x10071}, {KEY_0, 0x10070}, {KEY_BACKSPACE, 0x08}, {KEY_ENTER, 0x0A},
+      {KEY_A, 0x61},    {KEY_L, 0x6C},    {KEY_DOT, 0x2E},       {KEY_SPACE, 0x20},
+      {KEY_HOME, 'H'},  {KEY_UP, ','},    {KEY_LEFT, '>'},       {KEY_RIGHT, '<'},
+      {KEY_DOWN, '^'},  {KEY_VOLUMEDOWN, '-'}, {KEY_MENU, 'M'},  {KEY_BACK, 'B'},
+      {KEY_F24, '*'},   {KEY_ESC, 0},     {KEY_TAB, 0},          {KEY_F23, 0},
+  };
+  for (auto [code, expect] : samples) EXPECT_EQ(translate_key(code), expect) << "code " << code;
+}
+
+// Each scenario guards one way the modifiers reach (or must not reach) the player's keys.
+TEST_F(KeyInput, PressesRepeatsAndReleases) {
+  run({{KEY_A, 1, 0x61}, {KEY_A, 2, 0x61}, {KEY_A, 0, 0}});
+}
+
+TEST_F(KeyInput, ShiftTapLatchesForOneKey) {
+  run({{KEY_LEFTSHIFT, 1, 'S'}, {KEY_LEFTSHIFT, 0, 0}, {KEY_A, 1, 0x20061}, {KEY_B, 1, 0x62}});
+  EXPECT_EQ(input.shift_state, 0);
+}
+
+TEST_F(KeyInput, SecondTapLocksAndThirdSwitchesOff) {
+  run({{KEY_LEFTSHIFT, 1, 'S'}, {KEY_LEFTSHIFT, 0, 0}, {KEY_LEFTSHIFT, 1, 'S'},
+       {KEY_LEFTSHIFT, 0, 0}, {KEY_A, 1, 0x20061}, {KEY_B, 1, 0x20062}});
+  EXPECT_EQ(input.shift_state, 4);
+  run({{KEY_LEFTSHIFT, 1, 'S'}});
+  EXPECT_EQ(input.shift_state, 5);
+  run({{KEY_LEFTSHIFT, 0, 0}, {KEY_C, 1, 0x63}});
+  EXPECT_EQ(input.shift_state, 0);
+}
+
+TEST_F(KeyInput, ReleaseAfterAHeldKeyStillLatches) {
+  run({{KEY_LEFTSHIFT, 1, 'S'}, {KEY_A, 1, 0x20061}, {KEY_LEFTSHIFT, 0, 0},
+       {KEY_B, 1, 0x20062}, {KEY_C, 1, 0x63}});
+}
+
+TEST_F(KeyInput, AltHoldsOnlyWhileDownAndIsNeverLatched) {
+  run({{KEY_LEFTALT, 1, 'T'}, {KEY_LEFTALT, 2, 0}, {KEY_L, 1, 0x1006C}, {KEY_LEFTALT, 0, 0},
+       {KEY_L, 1, 0x6C}});
+}
+
+TEST_F(KeyInput, LatchSurvivesAltAndUnmappedKeys) {
+  run({{KEY_LEFTSHIFT, 1, 'S'}, {KEY_LEFTSHIFT, 0, 0}, {KEY_LEFTALT, 1, 'T'},
+       {KEY_LEFTALT, 0, 0}, {KEY_ESC, 1, 0}});
+  EXPECT_EQ(input.shift_state, 2);
+  run({{KEY_A, 1, 0x20061}});
+}
+
+TEST_F(KeyInput, TwoLatchesAreUsedUpByOneKey) {
+  run({{KEY_LEFTSHIFT, 1, 'S'}, {KEY_LEFTSHIFT, 0, 0}, {KEY_F20, 1, 'A'}, {KEY_F20, 0, 0},
+       {KEY_RIGHTMETA, 1, 'Y'}, {KEY_RIGHTMETA, 0, 0}, {KEY_LEFTALT, 1, 'T'},
+       {KEY_A, 1, 0xF0061}, {KEY_B, 1, 0x10062}});
+  EXPECT_EQ(input.shift_state + input.f20_state + input.meta_state, 0);
+}
+
+TEST_F(KeyInput, ModifierRepeatsAndStrayRecordsChangeNothing) {
+  run({{KEY_LEFTSHIFT, 1, 'S'}, {KEY_LEFTSHIFT, 2, 0}, {KEY_F20, 2, 0}, {KEY_RIGHTMETA, 2, 0}});
+  EXPECT_EQ(input.shift_state, 1);
+  EXPECT_EQ(input.f20_state + input.meta_state, 0);
+  // A synchronisation record is the release of code 0: nothing at all.
+  EXPECT_EQ(send(SYN_REPORT, 0, 0, EV_SYN), 0u);
+  EXPECT_EQ(input.shift_state, 1);
+}
+
+TEST_F(KeyInput, DiagnosticLineForEachTranslation) {
+  testing::internal::CaptureStdout();
+  send(KEY_A, 1);
+  send(KEY_A, 2);
+  send(KEY_A, 0);
+  send(KEY_1, 1);
+  send(KEY_ESC, 1);
+  fflush(stdout);
+  std::string out = testing::internal::GetCapturedStdout();
+  std::string expect = "v. 0x01 c. 0x1e/0x0061 (a)\nv. 0x02 c. 0x1e/0x0061 (a)\n"
+                       "v. 0x01 c. 0x02/0x10071 (q)\nv. 0x01 c. 0x01/0x0000 (";
+  expect += '\0';
+  expect += ")\n";
+  EXPECT_EQ(out, expect);
+}
+
+TEST_F(KeyInput, NothingReadyReadsNothingAndOneRecordPerCall) {
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(read_key(), 0u);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  write_record(writer[1], KEY_B, 1);
+  write_record(writer[0], KEY_A, 1);
+  write_record(writer[0], KEY_C, 1);
+  EXPECT_EQ(read_key(), 0x61u);  // event0 first
+  EXPECT_EQ(read_key(), 0x63u);
+  EXPECT_EQ(read_key(), 0x62u);
+  EXPECT_EQ(read_key(), 0u);
+}
+
+// A device that has gone (end of file) would make every poll return at once for ever.
+TEST_F(KeyInput, DeviceAtEndOfFileIsRetired) {
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  int saved = input.input_devices[2].fd;
+  input.input_devices[2].fd = pipe_fds[0];
+  close(pipe_fds[1]);
+  EXPECT_EQ(read_key(), 0u);
+  EXPECT_EQ(input.input_devices[2].fd, -1);
+  input.input_devices[2].fd = saved;
+  EXPECT_EQ(send(KEY_A, 1, 2), 0x61u);  // the others keep working
+}
+
+TEST(NumericChar, MapsTheLowByteAndDropsFlags) {
+  const std::string from = " mnbjhguytvfrcdiek", to = "0123456789+-*/^() ";
+  for (size_t i = 0; i < from.size(); ++i)
+    EXPECT_EQ(numeric_char(FLAG_ALT | static_cast<uint8_t>(from[i])), static_cast<uint8_t>(to[i]));
+  EXPECT_EQ(numeric_char(FLAG_SHIFT | 'a'), FLAG_SHIFT | 'a');
+}
+
+}  // namespace

@@ -1,0 +1,93 @@
+// A scripted stand-in for the player, for tests. It runs where the player would, records what
+// it is given and says what the test tells it to. All files live in $INKPLAY_ROOT:
+//   player.log      "start <pid> <ppid>", "arg <i> <text>", then "cmd <ms> <line>" per command
+//   player.say      FIFO; what one write puts in it is printed on standard output in one write,
+//                   unless it is "@close" (close standard output, live on) or "@exit <status>"
+//   player.percent  if present, get_percent_pos is answered with the number it holds
+// It ends on end of input, on "@exit", and by the default action of SIGINT or SIGKILL.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string root;
+
+void log_line(const std::string& line) {
+  int fd = open((root + "/player.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  std::string text = line + "\n";
+  if (write(fd, text.data(), text.size()) < 0) exit(3);
+  close(fd);
+}
+
+long long now_ms() {
+  timeval tv;
+  gettimeofday(&tv, nullptr);
+  return tv.tv_sec * 1000LL + tv.tv_usec / 1000;
+}
+
+void say(const std::string& text) {
+  if (write(1, text.data(), text.size()) < 0) {
+  }
+}
+
+void on_command(const std::string& line) {
+  log_line("cmd " + std::to_string(now_ms()) + " " + line);
+  if (line != "get_percent_pos") return;
+  FILE* f = fopen((root + "/player.percent").c_str(), "r");
+  if (!f) return;
+  int percent = 0;
+  if (fscanf(f, "%d", &percent) == 1) say("ANS_PERCENT_POSITION=" + std::to_string(percent) + "\n");
+  fclose(f);
+}
+
+void on_control(const std::string& text) {
+  if (text.rfind("@close", 0) == 0) {
+    close(1);
+  } else if (text.rfind("@exit", 0) == 0) {
+    exit(atoi(text.c_str() + 5));
+  } else {
+    say(text);
+  }
+}
+
+// Splits what arrived into lines and hands each complete one on.
+void take_lines(std::string& pending) {
+  for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
+    std::string line = pending.substr(0, nl);
+    pending.erase(0, nl + 1);
+    on_command(line);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* r = getenv("INKPLAY_ROOT");
+  root = r ? r : ".";
+  log_line("start " + std::to_string(getpid()) + " " + std::to_string(getppid()));
+  for (int i = 0; i < argc; ++i) log_line("arg " + std::to_string(i) + " " + argv[i]);
+
+  pollfd fds[2] = {{0, POLLIN, 0}, {open((root + "/player.say").c_str(), O_RDWR), POLLIN, 0}};
+  std::string commands;
+  for (;;) {
+    if (poll(fds, 2, -1) < 0) continue;
+    char buf[4096];
+    if (fds[0].revents) {
+      ssize_t n = read(0, buf, sizeof buf);
+      if (n <= 0) return 0;
+      commands.append(buf, static_cast<size_t>(n));
+      take_lines(commands);
+    }
+    if (fds[1].revents) {
+      ssize_t n = read(fds[1].fd, buf, sizeof buf);
+      if (n > 0) on_control(std::string(buf, static_cast<size_t>(n)));
+    }
+  }
+}
