@@ -51,7 +51,8 @@ struct inkplay_run {
   explicit inkplay_run(device_root& r) : root(r) {}
   ~inkplay_run();
   // Starts inkplay with these arguments; false when no player reported its start in time.
-  bool start(const std::vector<std::string>& args = {});
+  bool start(const std::vector<std::string>& args = {},
+             std::chrono::milliseconds timeout = std::chrono::seconds(10));
   // The daemon's wait status, or -1 if it did not end in time.
   int wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 

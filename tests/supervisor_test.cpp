@@ -1,1 +1,62 @@
+// Launch decisions and the player's output, in process, against the real display layer.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "display/display.h"
+#include "supervisor/supervisor.h"
+#include "tools/update_recorder.h"
+
+namespace {
+
+// More arguments than the vector holds are cut off, never written past its end.
+TEST(PlayerArgs, ForwardsWhatFitsAndAlwaysTerminates) {
+  for (int forwarded : {0, 1, 2044, 2045, 5000}) {
+    std::vector<std::string> storage(forwarded + 1, "x");
+    std::vector<char*> argv;
+    for (std::string& s : storage) argv.push_back(s.data());
+    const char* args[player_arg_capacity + 1];
+    args[player_arg_capacity] = "guard";
+    int n = build_player_args(forwarded + 1, argv.data(), args);
+    EXPECT_EQ(n, 3 + std::min(forwarded, 2044));
+    EXPECT_EQ(args[n], nullptr);
+    EXPECT_STREQ(args[0], "/mnt/us/system/mplayer");
+    EXPECT_STREQ(args[player_arg_capacity], "guard");
+  }
+}
+
+TEST(PlayerArgs, NeverTakesItselfOrInitForThePlayer) {
+  EXPECT_FALSE(is_player_process(1));
+  EXPECT_FALSE(is_player_process(getpid()));
+  EXPECT_FALSE(is_player_process(0));
+  EXPECT_FALSE(is_player_process(-1));
+}
+
+// When no child can be made, nothing is started and no pipe is left open.
+TEST(PlayerLaunch, ForkFailureReportsAndLeaksNothing) {
+  passwd* nobody = getpwnam("nobody");
+  if (geteuid() != 0 || !nobody) GTEST_SKIP() << "needs root to take a process limit of zero";
+  pid_t child = fork();
+  if (child == 0) {
+    rlimit none = {0, 0};
+    if (setuid(nobody->pw_uid) != 0 || setrlimit(RLIMIT_NPROC, &none) != 0) _exit(2);
+    int before = dup(0);
+    close(before);
+    const char* args[] = {"player", nullptr};
+    player_link link = {};
+    bool started = start_player(args, link);
+    int after = dup(0);
+    _exit(started ? 3 : after == before ? 0 : 4);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+}  // namespace

@@ -1,1 +1,231 @@
+// The real inkplay, detached in a device root, driving the stand-in player.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <thread>
+
+#include "tests/harness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<std::string> without_queries(const std::vector<std::string>& commands) {
+  std::vector<std::string> out;
+  for (const std::string& c : commands)
+    if (c != "get_percent_pos") out.push_back(c);
+  return out;
+}
+
+size_t count_queries(const inkplay_run& run) {
+  return run.commands().size() - without_queries(run.commands()).size();
+}
+
+// The player sees its own fixed arguments, then ours in order, without DirectFB's; the pid
+// file holds exactly its pid; its end ends inkplay with status 0.
+TEST(Startup, ForwardsArgumentsRecordsPidAndExitsWithThePlayer) {
+  struct scenario {
+    std::vector<std::string> args, expect;
+  };
+  const std::vector<scenario> scenarios = {
+      {{}, {"/mnt/us/system/mplayer", "-slave", "-quiet"}},
+      {{"--dfb:quiet", "a.wav", "-ao", "null", "--dfb:no-debug", "b c.wav"},
+       {"/mnt/us/system/mplayer", "-slave", "-quiet", "a.wav", "-ao", "null", "b c.wav"}},
+  };
+  for (const scenario& s : scenarios) {
+    device_root root;
+    inkplay_run run(root);
+    ASSERT_TRUE(run.start(s.args));
+    EXPECT_EQ(run.player_args(), s.expect);
+    std::string pid = read_file(root.path("tmp/mplayer.pid"));
+    ASSERT_EQ(pid.size(), 4u);
+    EXPECT_EQ(*reinterpret_cast<const int32_t*>(pid.data()), run.player_pid);
+    struct stat st;
+    ASSERT_EQ(stat(root.path("tmp/mplayer.pid").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    run.say("@exit 3");
+    int status = run.wait_exit();
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+}
+
+TEST(Startup, PlayerThatCannotRunEndsInkplayWithStatusZero) {
+  root_options options;
+  options.player = false;
+  device_root root(options);
+  write_file(root.path("mnt/us/system/mplayer"), "not a program");
+  inkplay_run run(root);
+  EXPECT_FALSE(run.start({}, 500ms));
+  // The daemon is ours as subreaper: collect whatever ends.
+  int status = -1;
+  bool ended = wait_until([&] { return waitpid(-1, &status, WNOHANG) > 0; }, 5s);
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// Only the player an earlier start recorded is stopped; a recycled pid is left alone.
+TEST(Startup, StopsTheEarlierPlayerAndNothingElse) {
+  device_root root;
+  device_root elsewhere;  // the earlier player logs here
+  int earlier_input[2];
+  ASSERT_EQ(pipe(earlier_input), 0);
+  pid_t earlier = fork();
+  if (earlier == 0) {
+    dup2(earlier_input[0], 0);
+    setenv("INKPLAY_ROOT", elsewhere.dir.c_str(), 1);
+    std::string player = root.path("mnt/us/system/mplayer");
+    execl(player.c_str(), "mplayer", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  pid_t unrelated = fork();
+  if (unrelated == 0) {
+    pause();
+    _exit(0);
+  }
+  ASSERT_TRUE(wait_until([&] { return !read_lines(elsewhere.path("player.log")).empty(); }, 5s));
+
+  for (pid_t recorded : {unrelated, pid_t(1), pid_t(-5), earlier}) {
+    int32_t raw = recorded;
+    write_file(root.path("tmp/mplayer.pid"), std::string(reinterpret_cast<char*>(&raw), 4));
+    unlink(root.path("player.log").c_str());
+    inkplay_run run(root);
+    ASSERT_TRUE(run.start());
+    run.say("@exit 0");
+    run.wait_exit();
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(earlier, &status, 0), earlier);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+  EXPECT_EQ(waitpid(unrelated, &status, WNOHANG), 0) << "an unrelated process was signalled";
+  kill(unrelated, SIGKILL);
+  waitpid(unrelated, nullptr, 0);
+  close(earlier_input[1]);
+}
+
+// /tmp is world-writable: a link planted at the pid file's path must not be written through.
+TEST(Startup, PidFileLinkIsReplacedNotFollowed) {
+  device_root root;
+  write_file(root.path("victim"), "keep me");
+  ASSERT_EQ(symlink(root.path("victim").c_str(), root.path("tmp/mplayer.pid").c_str()), 0);
+  inkplay_run run(root);
+  ASSERT_TRUE(run.start());
+  EXPECT_EQ(read_file(root.path("victim")), "keep me");
+  struct stat st;
+  ASSERT_EQ(lstat(root.path("tmp/mplayer.pid").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_size, 4);
+}
+
+// Each quiet second: one position query and one run of the power tool, waited for.
+TEST(Loop, IdleTicksQueryAndKeepTheDeviceAwake) {
+  device_root root;
+  inkplay_run run(root);
+  ASSERT_TRUE(run.start());
+  ASSERT_TRUE(run.wait_for_commands(3, 6s));
+  std::vector<std::string> lines = read_lines(root.path("player.log"));
+  std::vector<long long> times;
+  for (const std::string& l : lines)
+    if (l.rfind("cmd ", 0) == 0) times.push_back(std::stoll(l.substr(4)));
+  EXPECT_EQ(without_queries(run.commands()).size(), 0u);
+  for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], 950);
+  std::vector<std::string> power = run.power_calls();
+  EXPECT_GE(power.size() + 1, times.size());
+  for (const std::string& call : power)
+    EXPECT_EQ(call, root.path("usr/bin/lipc-set-prop") + " com.lab126.powerd abortSuspend 1");
+}
+
+TEST(Loop, PauseStopsTheQueriesButNotTheTool) {
+  device_root root;
+  inkplay_run run(root);
+  ASSERT_TRUE(run.start());
+  run.key(KEY_LEFTALT, 1);
+  run.tap(KEY_L);
+  ASSERT_TRUE(wait_until([&] { return !without_queries(run.commands()).empty(); }, 3s));
+  size_t queries = count_queries(run), power = run.power_calls().size();
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_EQ(count_queries(run), queries);
+  EXPECT_GE(run.power_calls().size(), power + 2);
+  run.tap(KEY_L);
+  ASSERT_TRUE(wait_until([&] { return count_queries(run) > queries; }, 3s));
+  EXPECT_EQ(without_queries(run.commands()), (std::vector<std::string>{"pause", "pause"}));
+}
+
+// Alt-commands, byte for byte; keys without Alt, digits and releases send nothing.
+TEST(Keys, CommandKeysSendExactlyTheirCommands) {
+  device_root root;
+  inkplay_run run(root);
+  ASSERT_TRUE(run.start());
+  run.tap(KEY_J);  // no Alt: nothing
+  run.tap(KEY_1);  // a digit carries Alt but is no command
+  run.key(KEY_LEFTALT, 1);
+  run.key(KEY_LEFTALT, 2);
+  for (uint16_t code : {KEY_J, KEY_BACKSPACE, KEY_K, KEY_K, KEY_L, KEY_A}) run.tap(code);
+  run.key(KEY_LEFTALT, 0);
+  run.tap(KEY_L);                     // Alt released: nothing
+  run.tap(KEY_LEFTSHIFT);             // latched Shift does not hide Alt
+  run.key(KEY_LEFTALT, 1, 2);         // Alt on one keyboard, J on another
+  run.tap(KEY_J, 2);
+  run.key(KEY_LEFTALT, 0, 2);
+  std::vector<std::string> expect = {"pt_step 1", "pt_step -1", "speed_set 100.0",
+                                     "speed_set 1.0", "pause", "pt_step 1"};
+  ASSERT_TRUE(wait_until([&] { return without_queries(run.commands()).size() >= 6; }, 5s));
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(without_queries(run.commands()), expect);
+}
+
+TEST(Keys, AltHKillsThePlayerAndInkplayExitsWithStatusZero) {
+  device_root root;
+  inkplay_run run(root);
+  ASSERT_TRUE(run.start());
+  run.key(KEY_LEFTALT, 1);
+  run.tap(KEY_H);
+  int status = run.wait_exit(3s);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(Keys, MissingEvent1LeavesTheOtherKeyboardsWorking) {
+  root_options options;
+  options.event1 = false;
+  device_root root(options);
+  inkplay_run run(root);
+  ASSERT_TRUE(run.start());
+  run.key(KEY_LEFTALT, 1, 0);
+  run.tap(KEY_J, 0);
+  run.key(KEY_LEFTALT, 0, 0);
+  run.key(KEY_LEFTALT, 1, 2);
+  run.tap(KEY_K, 2);
+  ASSERT_TRUE(wait_until([&] { return without_queries(run.commands()).size() >= 2; }, 3s));
+  EXPECT_EQ(without_queries(run.commands()), (std::vector<std::string>{"pt_step 1", "speed_set 100.0"}));
+}
+
+// Descriptors that report ready for ever (output closed, a keyboard at end of file) must not
+// turn the loop into a busy one: the idle ticks go on and the player's end is still seen.
+TEST(Loop, EndlessReadinessDoesNotSpinAndTheEndIsStillSeen) {
+  root_options options;
+  options.event1 = false;
+  device_root root(options);
+  write_file(root.path("dev/input/event1"), "");  // reads as end of file, always ready
+  inkplay_run run(root);
+  ASSERT_TRUE(run.start());
+  run.say("@close");
+  std::this_thread::sleep_for(300ms);
+  long before = run.cpu_ticks();
+  size_t queries = count_queries(run);
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_LE(run.cpu_ticks() - before, 10) << "CPU ticks in 2.5 s";
+  EXPECT_GE(count_queries(run), queries + 2);
+  run.key(KEY_LEFTALT, 1);
+  run.tap(KEY_J);
+  ASSERT_TRUE(wait_until([&] { return !without_queries(run.commands()).empty(); }, 3s));
+  run.say("@exit 0");
+  int status = run.wait_exit(3s);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+}  // namespace

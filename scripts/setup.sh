@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what inkplay needs to build, test and run on a Debian host (as root).
+set -euo pipefail
+packages=(
+  build-essential cmake pkg-config
+  libdirectfb-dev libdirectfb-extra   # DirectFB and its TrueType and image providers
+  fonts-liberation2                   # a real TrueType font for the platform font path
+  mplayer                             # the real player, for end-to-end runs
+  libgtest-dev googletest libbenchmark-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi
