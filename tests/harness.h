@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/update_recorder.h"
+
 struct root_options {
   bool event1 = true;       // create dev/input/event1
   bool framebuffer = true;  // create dev/fb0
@@ -70,3 +72,11 @@ struct inkplay_run {
 
 // Linux key codes used by the tests.
 constexpr uint16_t k_backspace = KEY_BACKSPACE, k_alt = KEY_LEFTALT, k_shift = KEY_LEFTSHIFT;
+
+// What the in-process tests' display_open left behind, taken before any test ran.
+struct startup_snapshot {
+  int updates;
+  recorded_area first_update;
+  bool working_area_kept;
+};
+extern startup_snapshot at_startup;

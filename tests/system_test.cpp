@@ -228,4 +228,90 @@ TEST(Loop, EndlessReadinessDoesNotSpinAndTheEndIsStillSeen) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+// The overlays, read back from the framebuffer file and the driver stand-in's log.
+int fb_nibble(const std::vector<uint8_t>& fb, int x, int screen_y) {
+  uint8_t byte = fb[screen_y * 300 + x / 2];
+  return x % 2 ? byte & 0x0F : byte >> 4;
+}
+
+bool has_update(const inkplay_run& run, int x1, int y1, int x2, int y2, size_t from = 0) {
+  std::vector<update_record> u = run.updates();
+  for (size_t i = from; i < u.size(); ++i)
+    if (u[i].x1 == x1 && u[i].y1 == y1 && u[i].x2 == x2 && u[i].y2 == y2) return true;
+  return false;
+}
+
+TEST(Overlays, PositionAnswerDrawsTheBar) {
+  device_root root;
+  inkplay_run run(root);
+  ASSERT_TRUE(run.start());
+  run.say("ANS_PERCENT_POSITION=37\n");
+  ASSERT_TRUE(wait_until([&] { return has_update(run, 0, 796, 599, 799); }, 3s));
+  std::vector<uint8_t> fb = root.framebuffer();
+  for (int y = 796; y < 800; ++y)
+    for (int x = 0; x < 600; ++x) ASSERT_EQ(fb_nibble(fb, x, y), x < 222 ? 15 : 0) << x << "," << y;
+  for (size_t i = 0; i < 12000; ++i) ASSERT_EQ(fb[i], device_root::pattern_byte(i)) << "top row byte " << i;
+  // A key release still redraws the bar.
+  size_t before = run.updates().size();
+  run.key(KEY_A, 0);
+  EXPECT_TRUE(wait_until([&] { return has_update(run, 0, 796, 599, 799, before); }, 3s));
+}
+
+// A title comes with its file and goes on the fifth quiet second, leaving the screen as saved.
+TEST(Overlays, TitleIsShownAndTakenAwayOnTheFifthIdleTick) {
+  device_root root;
+  inkplay_run run(root);
+  ASSERT_TRUE(run.start());
+  run.say("ANS_PERCENT_POSITION=10\n");
+  ASSERT_TRUE(wait_until([&] { return has_update(run, 0, 796, 599, 799); }, 3s));
+  std::vector<uint8_t> saved = root.framebuffer();
+  run.say("Playing /media/Clip one.wav.\n");
+  ASSERT_TRUE(wait_until([&] { return run.updates().back().y1 == 773; }, 3s));
+  auto shown = std::chrono::steady_clock::now();
+  EXPECT_NE(root.framebuffer(), saved);
+  EXPECT_EQ(run.updates().back().x2, 595);
+  ASSERT_TRUE(wait_until([&] { return has_update(run, 0, 40, 599, 799, 1); }, 8s));
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - shown).count();
+  EXPECT_GT(seconds, 4.5);
+  EXPECT_LT(seconds, 6.5);
+  EXPECT_EQ(root.framebuffer(), saved);
+}
+
+TEST(Overlays, PlaylistStepTakesTheTitleAwayBeforeTheCommand) {
+  device_root root;
+  inkplay_run run(root);
+  ASSERT_TRUE(run.start());
+  run.say("Playing a.wav.\n");
+  ASSERT_TRUE(wait_until([&] { return run.updates().back().y1 == 773; }, 3s));
+  run.key(KEY_LEFTALT, 1);
+  run.tap(KEY_J);
+  ASSERT_TRUE(wait_until([&] { return !without_queries(run.commands()).empty(); }, 3s));
+  double restored = 0;
+  for (const update_record& u : run.updates())
+    if (u.y1 == 40 && u.x2 == 599 && u.y2 == 799) restored = u.time;
+  long long command_ms = 0;
+  for (const std::string& l : read_lines(root.path("player.log")))
+    if (l.find(" pt_step 1") != std::string::npos) command_ms = std::stoll(l.substr(4));
+  ASSERT_GT(restored, 1.0) << "no restore of the working area";
+  EXPECT_LE(restored * 1000, command_ms + 1.0);
+}
+
+// Without a framebuffer or a font the media still plays and the keys still work.
+TEST(Overlays, MissingFramebufferOrFontStillPlays) {
+  for (int missing = 0; missing < 2; ++missing) {
+    root_options options;
+    (missing == 0 ? options.framebuffer : options.font) = false;
+    device_root root(options);
+    inkplay_run run(root);
+    ASSERT_TRUE(run.start());
+    run.say("ANS_PERCENT_POSITION=50\nPlaying x.wav.\n");
+    run.key(KEY_LEFTALT, 1);
+    run.tap(KEY_K);
+    ASSERT_TRUE(wait_until([&] { return !without_queries(run.commands()).empty(); }, 3s));
+    run.say("@exit 0");
+    int status = run.wait_exit(3s);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << missing << " " << status;
+  }
+}
+
 }  // namespace
