@@ -44,6 +44,9 @@ bool create_surface() {
   IDirectFBSurface* surface = nullptr;
   if (screen.dfb->CreateSurface(screen.dfb, &desc, &surface) != DFB_OK) return false;
   screen.surface = surface;
+  // The level cache starts at 0 (black); DirectFB starts with transparent black, which would
+  // leave text drawn in black before any other colour invisible.
+  surface->SetColor(surface, 0, 0, 0, 0xFF);
   return true;
 }
 

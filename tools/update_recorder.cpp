@@ -27,6 +27,7 @@ struct recorder_state {
   int count;
 };
 recorder_state recorder;
+void (*update_observer)(const recorded_area&);
 
 using ioctl_fn = int (*)(int, unsigned long, ...);
 
@@ -62,9 +63,13 @@ extern "C" int ioctl(int fd, unsigned long request, ...) {
                      static_cast<long long>(now.tv_sec) * 1000000 + now.tv_usec};
   if (recorder.count < capacity) recorder.areas[recorder.count++] = a;
   log_update(a);
+  if (update_observer) update_observer(a);
   return 0;
 }
 
 extern "C" int recorded_update_count() { return recorder.count; }
 extern "C" recorded_area recorded_update(int i) { return recorder.areas[i]; }
 extern "C" void clear_recorded_updates() { recorder.count = 0; }
+extern "C" void set_update_observer(void (*observer)(const recorded_area&)) {
+  update_observer = observer;
+}

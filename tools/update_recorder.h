@@ -11,3 +11,7 @@ struct recorded_area {
 extern "C" int recorded_update_count();
 extern "C" recorded_area recorded_update(int i);
 extern "C" void clear_recorded_updates();
+
+// Called at each update, before it returns, so that a test can look at the framebuffer as the
+// driver would read it then. Null to stop.
+extern "C" void set_update_observer(void (*observer)(const recorded_area&));
