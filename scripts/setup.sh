@@ -6,7 +6,7 @@ packages=(
   libdirectfb-dev libdirectfb-extra   # DirectFB and its TrueType and image providers
   fonts-liberation2                   # a real TrueType font for the platform font path
   mplayer                             # the real player, for end-to-end runs
-  libgtest-dev googletest libbenchmark-dev
+  libgtest-dev googletest libbenchmark-dev zlib1g-dev
 )
 missing=()
 for p in "${packages[@]}"; do

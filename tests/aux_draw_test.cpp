@@ -10,6 +10,7 @@
 #include "display/display.h"
 #include "platform/device_paths.h"
 #include "tests/harness.h"
+#include "tools/png_writer.h"
 #include "tools/update_recorder.h"
 
 namespace {
@@ -82,57 +83,14 @@ TEST_F(AuxDraw, CaretIsATriangleOfNinePixels) {
       EXPECT_EQ(pixel(10 + dx, 20 + dy), grey(shape[dy][dx + 2] == 'X' ? 0 : 15)) << dx << "," << dy;
 }
 
-// A tiny PNG writer (stored deflate blocks) so the tests need no image tools.
-void put32(std::string& s, uint32_t v) {
-  for (int i = 3; i >= 0; --i) s += static_cast<char>(v >> (8 * i));
-}
-uint32_t crc32(const std::string& data) {
-  uint32_t c = 0xFFFFFFFF;
-  for (unsigned char b : data) {
-    c ^= b;
-    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320 & (0 - (c & 1)));
-  }
-  return ~c;
-}
-void write_png(const std::string& path, int w, int h, const std::vector<uint32_t>& rgb) {
-  std::string raw;
-  for (int y = 0; y < h; ++y) {
-    raw += '\0';
-    for (int x = 0; x < w; ++x)
-      for (int sh : {16, 8, 0}) raw += static_cast<char>(rgb[y * w + x] >> sh);
-  }
-  uint32_t a = 1, b = 0;
-  for (unsigned char c : raw) a = (a + c) % 65521, b = (b + a) % 65521;
-  std::string z = "\x78\x01\x01";
-  z += static_cast<char>(raw.size() & 0xFF);
-  z += static_cast<char>(raw.size() >> 8);
-  z += static_cast<char>(~raw.size() & 0xFF);
-  z += static_cast<char>((~raw.size() >> 8) & 0xFF);
-  z += raw;
-  put32(z, b << 16 | a);
-  auto chunk = [](std::string& out, const std::string& type, const std::string& data) {
-    put32(out, static_cast<uint32_t>(data.size()));
-    out += type + data;
-    put32(out, crc32(type + data));
-  };
-  std::string header;
-  put32(header, w);
-  put32(header, h);
-  header += std::string("\x08\x02\x00\x00\x00", 5);
-  std::string png = "\x89PNG\r\n\x1a\n";
-  chunk(png, "IHDR", header);
-  chunk(png, "IDAT", z);
-  chunk(png, "IEND", "");
-  write_file(path, png);
-}
-
 // Images are scaled into their rectangle; the panel shows each pixel's blue component.
 TEST_F(AuxDraw, ImagesAreScaledAndTheirBlueReachesThePanel) {
   std::string dir = getenv("INKPLAY_ROOT");
   std::string ppm = "P6\n2 1\n255\n";
   ppm += std::string("\x33\x33\x33\xCC\xCC\xCC", 6);  // grey levels 3 and 12
   write_file(dir + "/grey.ppm", ppm);
-  write_png(dir + "/colour.png", 2, 1, {0x0000FF, 0xFF0000});  // pure blue, pure red
+  const uint8_t blue_red[] = {0, 0, 255, 255, 0, 0};
+  ASSERT_TRUE(write_png(dir + "/colour.png", 2, 1, 3, blue_red));
   uint32_t attrs = draw_attrs;
   empty_region();
   draw_image(100, 100, 40, 20, (dir + "/grey.ppm").c_str());

@@ -27,7 +27,7 @@ void write_executable(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-device_root::device_root(root_options options) {
+device_root::device_root(root_options options) : real_player(options.real_player) {
   char templ[] = "/tmp/inkplay-root-XXXXXX";
   dir = mkdtemp(templ);
   for (const char* d : {"dev/input", "mnt/us/system", "usr/bin", "usr/java/lib/fonts", "tmp"})
@@ -40,7 +40,8 @@ device_root::device_root(root_options options) {
   for (int i = 0; i < 3; ++i)
     if (i != 1 || options.event1) mkfifo(path("dev/input/event" + std::to_string(i)).c_str(), 0600);
   if (options.player) {
-    if (symlink(STAND_IN_PLAYER, path("mnt/us/system/mplayer").c_str()) != 0) abort();
+    const char* player = options.real_player ? "/usr/bin/mplayer" : STAND_IN_PLAYER;
+    if (symlink(player, path("mnt/us/system/mplayer").c_str()) != 0) abort();
   }
   mkfifo(path("player.say").c_str(), 0600);
   write_executable(path("usr/bin/lipc-set-prop"),
@@ -114,6 +115,7 @@ bool inkplay_run::start(const std::vector<std::string>& args, std::chrono::milli
     setenv("DFBARGS", "system=dummy", 1);
     setenv("LD_PRELOAD", UPDATE_RECORDER, 1);
     setenv("INKPLAY_UPDATE_LOG", root.path("updates.log").c_str(), 1);
+    setenv("HOME", root.dir.c_str(), 1);  // MPlayer's configuration stays in the root
     // The recorder is preloaded ahead of the sanitizer runtime in sanitized builds.
     std::string asan = std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "");
     setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
@@ -123,8 +125,10 @@ bool inkplay_run::start(const std::vector<std::string>& args, std::chrono::milli
     execv(INKPLAY_BINARY, argv.data());
     _exit(127);
   }
+  std::string old_pid_file = read_file(root.path("tmp/mplayer.pid"));
   int status = 0;
   waitpid(launcher, &status, 0);  // daemon() returns in the parent at once
+  if (root.real_player) return find_real_player(old_pid_file, timeout);
   bool started = wait_until(
       [&] {
         std::vector<std::string> lines = read_lines(root.path("player.log"));
@@ -137,6 +141,23 @@ bool inkplay_run::start(const std::vector<std::string>& args, std::chrono::milli
   for (int i = 0; i < 3; ++i)
     event_fd[i] = open(root.path("dev/input/event" + std::to_string(i)).c_str(), O_RDWR | O_NONBLOCK);
   return true;
+}
+
+// MPlayer keeps no log of ours: the new pid file names the player, its parent is inkplay.
+bool inkplay_run::find_real_player(const std::string& old_pid_file, std::chrono::milliseconds timeout) {
+  bool found = wait_until(
+      [&] {
+        std::string pid = read_file(root.path("tmp/mplayer.pid"));
+        if (pid.size() != 4 || pid == old_pid_file) return false;
+        player_pid = *reinterpret_cast<const int32_t*>(pid.data());
+        std::string stat = read_file("/proc/" + std::to_string(player_pid) + "/stat");
+        size_t close = stat.rfind(')');
+        return close != std::string::npos && sscanf(stat.c_str() + close + 2, "%*c %d", &daemon_pid) == 1;
+      },
+      timeout);
+  for (int i = 0; found && i < 3; ++i)
+    event_fd[i] = open(root.path("dev/input/event" + std::to_string(i)).c_str(), O_RDWR | O_NONBLOCK);
+  return found;
 }
 
 int inkplay_run::wait_exit(std::chrono::milliseconds timeout) {

@@ -16,12 +16,14 @@ struct root_options {
   bool framebuffer = true;  // create dev/fb0
   bool font = true;         // a real TrueType font at the platform font path
   bool player = true;       // the stand-in player at the player path
+  bool real_player = false; // MPlayer itself at the player path instead
 };
 
 // dev/fb0 (240000 bytes of a known pattern), FIFOs dev/input/event0..2, the stand-in player,
 // a logging power tool, the font, tmp/ for the pid file.
 struct device_root {
   std::string dir;
+  bool real_player;
   explicit device_root(root_options options = {});
   ~device_root();
   std::string path(const std::string& relative) const { return dir + "/" + relative; }
@@ -55,6 +57,7 @@ struct inkplay_run {
   // Starts inkplay with these arguments; false when no player reported its start in time.
   bool start(const std::vector<std::string>& args = {},
              std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  bool find_real_player(const std::string& old_pid_file, std::chrono::milliseconds timeout);
   // The daemon's wait status, or -1 if it did not end in time.
   int wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 

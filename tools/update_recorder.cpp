@@ -4,7 +4,9 @@
 //
 // Records go to the file named by INKPLAY_UPDATE_LOG, one line each:
 //   <seconds since the epoch, microseconds> <x1> <y1> <x2> <y2> <effect>
-// and into an in-process list that linked tests read with recorded_update().
+// and into an in-process list that linked tests read with recorded_update(). When
+// INKPLAY_PANEL_DIR is set, the framebuffer as the driver would read it at that moment is saved
+// there too, as panel-NNNNN.raw (the whole 240000-byte mapping).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/time.h>
@@ -44,6 +46,23 @@ void log_update(const recorded_area& a) {
   close(fd);
 }
 
+void save_panel(int fb_fd) {
+  const char* dir = getenv("INKPLAY_PANEL_DIR");
+  if (!dir || !*dir) return;
+  static int frame;
+  static char panel[240000];
+  if (pread(fb_fd, panel, sizeof panel, 0) != static_cast<ssize_t>(sizeof panel)) return;
+  char path[4096];
+  snprintf(path, sizeof path, "%s/panel-%05d.raw", dir, ++frame);
+  char part[4112];
+  snprintf(part, sizeof part, "%s.part", path);  // readers never see half a frame
+  int fd = open(part, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  bool whole = write(fd, panel, sizeof panel) == static_cast<ssize_t>(sizeof panel);
+  close(fd);
+  if (whole) rename(part, path);
+}
+
 }  // namespace
 
 extern "C" int ioctl(int fd, unsigned long request, ...) {
@@ -63,6 +82,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) {
                      static_cast<long long>(now.tv_sec) * 1000000 + now.tv_usec};
   if (recorder.count < capacity) recorder.areas[recorder.count++] = a;
   log_update(a);
+  save_panel(fd);
   if (update_observer) update_observer(a);
   return 0;
 }

@@ -1,0 +1,323 @@
+// inkplay-sim: runs the real inkplay and MPlayer on a simulated device and shows the panel.
+//
+//   inkplay-sim [--out DIR] [MPlayer arguments and files]
+//
+// With no files it plays a demo: three generated clips, a step to the next one, a pause, then
+// Alt+H. Every area update becomes a PNG of the whole panel in DIR/panels, and DIR/log.txt
+// lists the updates, the keys sent and the power tool's calls. In a terminal, keys typed are
+// sent to the device's first keyboard; Esc-prefixed keys (what a terminal sends for Alt+key)
+// are sent with Alt held. Ctrl-C sends Alt+H.
+#include <fcntl.h>
+#include <linux/input.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/sim.h"
+#include "tools/wav_writer.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+struct update_line {
+  int x1, y1, x2, y2;
+};
+
+struct simulator {
+  std::string root, out;
+  pid_t daemon = -1;
+  int keyboard = -1;
+  int frames = 0;
+  std::vector<update_line> updates;
+  FILE* log = nullptr;
+  clock_type::time_point start = clock_type::now();
+
+  double seconds() const { return std::chrono::duration<double>(clock_type::now() - start).count(); }
+};
+
+simulator sim;
+
+void note(const std::string& text) {
+  fprintf(sim.log, "%7.3f %s\n", sim.seconds(), text.c_str());
+  fflush(sim.log);
+}
+
+void send_record(uint16_t code, int32_t value) {
+  input_event ev = {};
+  ev.type = EV_KEY;
+  ev.code = code;
+  ev.value = value;
+  if (write(sim.keyboard, &ev, sizeof ev) != sizeof ev) perror("keyboard");
+}
+
+void send_key(uint16_t code, bool alt, const std::string& name) {
+  if (alt) send_record(KEY_LEFTALT, 1);
+  send_record(code, 1);
+  send_record(code, 0);
+  if (alt) send_record(KEY_LEFTALT, 0);
+  note(std::string("key ") + (alt ? "Alt+" : "") + name);
+}
+
+// Converts every panel snapshot the driver stand-in saved since the last call.
+void collect_frames() {
+  std::ifstream in(sim.root + "/updates.log");
+  std::vector<update_line> all;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    double t;
+    update_line u;
+    if (fields >> t >> u.x1 >> u.y1 >> u.x2 >> u.y2) all.push_back(u);
+  }
+  for (;;) {
+    char name[64];
+    snprintf(name, sizeof name, "/panel-%05d", sim.frames + 1);
+    std::string raw = sim.root + "/panels" + name + ".raw";
+    if (access(raw.c_str(), R_OK) != 0 || static_cast<size_t>(sim.frames) >= all.size()) return;
+    const update_line& u = all[sim.frames];
+    panel_to_png(raw, sim.out + "/panels" + name + ".png");
+    unlink(raw.c_str());
+    sim.updates.push_back(u);
+    ++sim.frames;
+    note("update " + std::to_string(u.x1) + "," + std::to_string(u.y1) + " - " + std::to_string(u.x2) +
+         "," + std::to_string(u.y2) + "  panels" + name + ".png");
+  }
+}
+
+void keep_frame(const std::string& name) {
+  if (sim.frames == 0) return;
+  char last[64];
+  snprintf(last, sizeof last, "/panels/panel-%05d.png", sim.frames);
+  std::ifstream src(sim.out + last, std::ios::binary);
+  std::ofstream(sim.out + "/" + name, std::ios::binary) << src.rdbuf();
+  note("kept " + name + " (" + std::string(last + 1) + ")");
+}
+
+// Index of the first update at or after `from` that matches.
+int find_update(size_t from, bool (*match)(const update_line&)) {
+  for (size_t i = from; i < sim.updates.size(); ++i)
+    if (match(sim.updates[i])) return static_cast<int>(i);
+  return -1;
+}
+bool is_title(const update_line& u) { return u.y1 == 773; }
+bool is_full(const update_line& u) { return u.x1 == 0 && u.y1 == 40 && u.x2 == 599 && u.y2 == 799; }
+
+// The demo, one step at a time; each waits for what the panel must show before going on.
+struct demo_script {
+  int step = 0;
+  size_t mark = 0;
+  double since = 0;
+  bool failed = false;
+
+  void advance(size_t new_mark) {
+    ++step;
+    mark = new_mark;
+    since = sim.seconds();
+  }
+  void run() {
+    double waited = sim.seconds() - since;
+    int found;
+    switch (step) {
+      case 0:  // the first clip's title
+        if ((found = find_update(mark, is_title)) >= 0) keep_frame("1-title-shown.png"), advance(found + 1);
+        break;
+      case 1:  // taken away on the fifth quiet second
+        if ((found = find_update(mark, is_full)) >= 0) keep_frame("2-title-gone.png"), advance(found + 1);
+        break;
+      case 2:
+        if (waited > 1.5) keep_frame("3-bar-advancing.png"), send_key(KEY_J, true, "J"), advance(sim.updates.size());
+        break;
+      case 3:  // the next clip announces itself
+        if ((found = find_update(mark, is_title)) >= 0)
+          keep_frame("4-next-clip.png"), send_key(KEY_L, true, "L (pause)"), advance(found + 1);
+        break;
+      case 4:
+        if (waited > 2.5) keep_frame("5-paused.png"), send_key(KEY_L, true, "L (resume)"), advance(sim.updates.size());
+        break;
+      case 5:
+        if (waited > 2.0) send_key(KEY_H, true, "H (stop)"), advance(sim.updates.size());
+        break;
+      default: return;
+    }
+    if (step < 6 && sim.seconds() - since > 15) {
+      note("demo: step " + std::to_string(step) + " timed out");
+      failed = true;
+      send_key(KEY_H, true, "H (stop)");
+      step = 6;
+    }
+  }
+};
+
+// Terminal keys to Linux key codes.
+uint16_t code_of(int c) {
+  static const char* rows[] = {"1234567890", "qwertyuiop", "asdfghjkl", "zxcvbnm"};
+  static const uint16_t first[] = {KEY_1, KEY_Q, KEY_A, KEY_Z};
+  for (int r = 0; r < 4; ++r)
+    if (const char* p = strchr(rows[r], c); p && c) return static_cast<uint16_t>(first[r] + (p - rows[r]));
+  switch (c) {
+    case ' ': return KEY_SPACE;
+    case '\r': case '\n': return KEY_ENTER;
+    case 0x7F: case 0x08: return KEY_BACKSPACE;
+    case '.': return KEY_DOT;
+    default: return 0;
+  }
+}
+
+termios saved_terminal;
+bool terminal_raw = false;
+void restore_terminal() {
+  if (terminal_raw) tcsetattr(0, TCSANOW, &saved_terminal);
+}
+
+void forward_terminal_keys() {
+  unsigned char buf[64];
+  ssize_t n = read(0, buf, sizeof buf);
+  for (ssize_t i = 0; i < n; ++i) {
+    int c = buf[i];
+    if (c == 0x03) {
+      send_key(KEY_H, true, "H (Ctrl-C)");
+    } else if (c == 0x1B && i + 2 < n && buf[i + 1] == '[') {  // arrows
+      static const uint16_t arrows[] = {KEY_UP, KEY_DOWN, KEY_RIGHT, KEY_LEFT};
+      if (buf[i + 2] >= 'A' && buf[i + 2] <= 'D') send_key(arrows[buf[i + 2] - 'A'], false, "arrow");
+      i += 2;
+    } else if (c == 0x1B && i + 1 < n) {
+      if (uint16_t code = code_of(buf[i + 1])) send_key(code, true, std::string(1, static_cast<char>(buf[i + 1])));
+      ++i;
+    } else if (uint16_t code = code_of(c)) {
+      send_key(code, false, c >= ' ' && c < 0x7F ? std::string(1, static_cast<char>(c)) : "control");
+    }
+  }
+}
+
+pid_t find_daemon() {
+  for (int i = 0; i < 500; ++i) {
+    int32_t player = 0;
+    std::ifstream pid_file(sim.root + "/tmp/mplayer.pid", std::ios::binary);
+    if (pid_file.read(reinterpret_cast<char*>(&player), 4)) {
+      std::ifstream stat("/proc/" + std::to_string(player) + "/stat");
+      std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+      size_t close = text.rfind(')');
+      int ppid = 0;
+      if (close != std::string::npos && sscanf(text.c_str() + close + 2, "%*c %d", &ppid) == 1) return ppid;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
+}
+
+std::string find_mplayer() {
+  const char* path = getenv("PATH");
+  std::istringstream dirs(path ? path : "/usr/bin");
+  for (std::string dir; std::getline(dirs, dir, ':');)
+    if (access((dir + "/mplayer").c_str(), X_OK) == 0) return dir + "/mplayer";
+  return "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args;
+  std::string out_dir;
+  for (int i = 1; i < argc; ++i) {
+    if (!strcmp(argv[i], "--out") && i + 1 < argc) out_dir = argv[++i];
+    else args.push_back(argv[i]);
+  }
+  bool demo = args.empty();
+  std::string mplayer = find_mplayer();
+  if (mplayer.empty()) {
+    fprintf(stderr, "inkplay-sim: mplayer not found (apt-get install mplayer)\n");
+    return 2;
+  }
+  char cwd[4096];
+  if (!getcwd(cwd, sizeof cwd)) return 2;
+  sim.out = out_dir.empty() ? std::string(cwd) + (demo ? "/demo-out" : "/inkplay-sim-out") : out_dir;
+  if (sim.out[0] != '/') sim.out = std::string(cwd) + "/" + sim.out;
+  std::string clean = "rm -rf '" + sim.out + "/panels'";
+  if (system(clean.c_str()) != 0) return 2;
+  mkdir(sim.out.c_str(), 0755);
+  mkdir((sim.out + "/panels").c_str(), 0755);
+  sim.log = fopen((sim.out + "/log.txt").c_str(), "w");
+  sim.root = make_sim_root(mplayer);
+  note("device root " + sim.root);
+
+  bool has_audio_option = false;
+  for (const std::string& a : args) has_audio_option |= a == "-ao";
+  if (demo) {
+    write_tone_wav(sim.root + "/media/Morning.wav", 10, 440);
+    write_tone_wav(sim.root + "/media/Second song.wav", 10, 660);
+    write_tone_wav(sim.root + "/media/Evening.wav", 5, 550);
+    if (chdir((sim.root + "/media").c_str()) != 0) return 2;
+    args = {"Morning.wav", "Second song.wav", "Evening.wav"};
+  }
+  if ((demo || access("/dev/snd", F_OK) != 0) && !has_audio_option)
+    args.insert(args.begin(), {"-ao", "null"});  // no sound device here: play silently
+
+  setenv("INKPLAY_ROOT", sim.root.c_str(), 1);
+  setenv("DFBARGS", "system=dummy", 1);
+  setenv("INKPLAY_UPDATE_LOG", (sim.root + "/updates.log").c_str(), 1);
+  setenv("INKPLAY_PANEL_DIR", (sim.root + "/panels").c_str(), 1);
+  setenv("HOME", sim.root.c_str(), 1);  // MPlayer's own configuration stays in the root
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  pid_t launcher = fork();
+  if (launcher == 0) {
+    setenv("LD_PRELOAD", UPDATE_RECORDER, 1);
+    std::vector<char*> child_argv = {const_cast<char*>(INKPLAY_BINARY)};
+    for (std::string& a : args) child_argv.push_back(a.data());
+    child_argv.push_back(nullptr);
+    execv(INKPLAY_BINARY, child_argv.data());
+    _exit(127);
+  }
+  waitpid(launcher, nullptr, 0);
+  sim.daemon = find_daemon();
+  sim.keyboard = open((sim.root + "/dev/input/event0").c_str(), O_RDWR | O_NONBLOCK);
+  note("inkplay running as pid " + std::to_string(sim.daemon));
+
+  bool interactive = !demo && isatty(0);
+  if (interactive && tcgetattr(0, &saved_terminal) == 0) {
+    termios raw = saved_terminal;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    terminal_raw = tcsetattr(0, TCSANOW, &raw) == 0;
+    atexit(restore_terminal);
+    fprintf(stderr, "inkplay-sim: panel pictures in %s/panels. Alt+J next, Alt+Backspace previous, "
+                    "Alt+L pause, Alt+K fast, Alt+H or Ctrl-C stop.\n", sim.out.c_str());
+  }
+
+  demo_script script;
+  int status = -1;
+  for (bool running = sim.daemon > 0; running;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    collect_frames();
+    if (demo) script.run();
+    if (interactive) forward_terminal_keys();
+    for (pid_t ended; (ended = waitpid(-1, &status, WNOHANG)) > 0;)
+      if (ended == sim.daemon) running = false;
+    if (!running) break;
+    if (kill(sim.daemon, 0) != 0) running = false;
+  }
+  restore_terminal();
+  collect_frames();
+  bool clean_exit = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  note(std::string("inkplay ended, ") + (clean_exit ? "status 0" : "status " + std::to_string(status)));
+  std::ifstream power(sim.root + "/power.log");
+  int power_calls = 0;
+  for (std::string line; std::getline(power, line);) ++power_calls;
+  note("power tool ran " + std::to_string(power_calls) + " times");
+  fclose(sim.log);
+  remove_tree(sim.root);
+  printf("inkplay-sim: %d panel updates, pictures and log in %s\n", sim.frames, sim.out.c_str());
+  return clean_exit && !script.failed ? 0 : 1;
+}

@@ -1,0 +1,102 @@
+// The simulated device's root folder and its contents.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "display/display.h"
+#include "tools/png_writer.h"
+#include "tools/sim.h"
+
+namespace {
+
+void write_text(const std::string& path, const std::string& text, mode_t mode = 0644) {
+  std::ofstream(path, std::ios::binary) << text;
+  chmod(path.c_str(), mode);
+}
+
+// A page as a reader would leave it: a status strip in the top rows inkplay never touches, and
+// some text in the working area, drawn with the display layer itself in a child process so that
+// this process stays free of DirectFB.
+void draw_page(const std::string& root) {
+  pid_t child = fork();
+  if (child != 0) {
+    waitpid(child, nullptr, 0);
+    return;
+  }
+  setenv("INKPLAY_ROOT", root.c_str(), 1);
+  setenv("DFBARGS", "system=dummy", 1);
+  int argc = 1;
+  char name[] = "inkplay-sim";
+  char* args[] = {name, nullptr};
+  char** argv = args;
+  DirectFBInit(&argc, &argv);
+  display_open();
+  if (!display_ready()) _exit(1);
+  uint8_t* top = screen.working_area - working_area_offset;
+  for (int i = 0; i < working_area_offset; ++i) top[i] = i / fb_row_bytes == 38 ? 0xFF : 0x33;
+  for (uint32_t& p : surface_pixels) p = 0xFFFFFFFF;
+  static const std::string font = root + "/usr/java/lib/fonts/Helvetica_LT_75_Bold.ttf";
+  select_font(font.c_str(), 30);
+  set_fg(0);
+  set_bg(15);
+  const char* lines[] = {"inkplay on a simulated panel", "", "Alt+J  next file", "Alt+Backspace  previous file",
+                         "Alt+L  pause and resume", "Alt+K  100x speed", "Alt+H  stop"};
+  int y = 60;
+  for (const char* line : lines) {
+    draw_text(40, y, "%s", line);
+    y += 44;
+  }
+  set_fill_only();
+  for (int i = 0; i < 8; ++i) {  // grey swatches: the panel's sixteen levels, two by two
+    set_bg(static_cast<uint32_t>(i * 2 + 1));
+    draw_box(40 + i * 64, 420, 56, 56);
+  }
+  mark_dirty(0, 0, surface_width - 1, surface_height - 1);
+  flush_dirty();
+  _exit(0);
+}
+
+}  // namespace
+
+std::string make_sim_root(const std::string& mplayer) {
+  char templ[] = "/tmp/inkplay-sim-XXXXXX";
+  std::string root = mkdtemp(templ);
+  for (const char* d : {"/dev", "/dev/input", "/mnt", "/mnt/us", "/mnt/us/system", "/usr", "/usr/bin",
+                        "/usr/java", "/usr/java/lib", "/usr/java/lib/fonts", "/tmp", "/panels", "/media"})
+    mkdir((root + d).c_str(), 0755);
+  write_text(root + "/dev/fb0", std::string(fb_map_bytes, '\0'));  // nibble 0: white
+  for (int i = 0; i < 3; ++i) mkfifo((root + "/dev/input/event" + std::to_string(i)).c_str(), 0600);
+  // A link, so that the player found through the pid file is recognised as the player.
+  if (symlink(mplayer.c_str(), (root + "/mnt/us/system/mplayer").c_str()) != 0) perror("player link");
+  write_text(root + "/usr/bin/lipc-set-prop",
+             "#!/bin/sh\necho \"$(date +%s.%N) $*\" >> \"$INKPLAY_ROOT/power.log\"\n", 0755);
+  if (symlink(SIM_FONT, (root + "/usr/java/lib/fonts/Helvetica_LT_75_Bold.ttf").c_str()) != 0)
+    perror("font link");
+  draw_page(root);
+  return root;
+}
+
+void remove_tree(const std::string& path) {
+  if (path.rfind("/tmp/inkplay-sim-", 0) != 0) return;
+  std::string cmd = "rm -rf '" + path + "'";
+  if (system(cmd.c_str()) != 0) perror("rm");
+}
+
+bool panel_to_png(const std::string& raw_path, const std::string& png_path) {
+  std::ifstream in(raw_path, std::ios::binary);
+  std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (raw.size() != static_cast<size_t>(fb_map_bytes)) return false;
+  std::vector<uint8_t> grey(static_cast<size_t>(screen_width) * screen_height);
+  for (size_t i = 0; i < grey.size(); ++i) {
+    uint8_t byte = static_cast<uint8_t>(raw[i / 2]);
+    int nibble = i % 2 ? byte & 0x0F : byte >> 4;
+    grey[i] = static_cast<uint8_t>(255 - nibble * 17);
+  }
+  return write_png(png_path, screen_width, screen_height, 1, grey.data());
+}
