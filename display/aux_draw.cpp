@@ -8,6 +8,11 @@
 namespace {
 
 constexpr useconds_t flash_black_us = 400000;
+// NOTE: DirectFB's line clipping multiplies and divides coordinate differences in 32 bits; past
+// this distance from the surface it overflows and can divide by zero.
+constexpr int32_t line_reach = 16384;
+
+bool within_reach(int32_t v) { return v > -line_reach && v < line_reach; }
 
 // Black (nibble 15) straight into the framebuffer over r, whole bytes where both pixels of a
 // pair are inside, the edge nibbles alone where only one is.
@@ -30,8 +35,11 @@ void draw_pixel(int32_t x, int32_t y) {
   draw_box(x, y, 1, 1);
 }
 
+// A line with an end point out of reach is not drawn at all (nothing of it could be near the
+// surface in any sensible drawing).
 void draw_line(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   if ((draw_attrs & FG_OFF) || !screen.surface) return;
+  if (!within_reach(x1) || !within_reach(y1) || !within_reach(x2) || !within_reach(y2)) return;
   set_level(attr_field(fg_shift));
   screen.surface->DrawLine(screen.surface, x1, y1, x2, y2);
   mark_dirty(x1, y1, x2, y2);
@@ -42,7 +50,7 @@ void draw_caret(int32_t x, int32_t y) {
   if (draw_attrs & FG_OFF) return;
   static constexpr int8_t caret[9][2] = {{-1, 0}, {0, 0}, {1, 0}, {2, 0}, {3, 0},
                                          {0, 1},  {1, 1}, {2, 1}, {1, 2}};
-  for (const auto& p : caret) draw_pixel(x + p[0], y + p[1]);
+  for (const auto& p : caret) draw_pixel(coord_add(x, p[0]), coord_add(y, p[1]));
 }
 
 // A file DirectFB has no provider for draws nothing and marks nothing.

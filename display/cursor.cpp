@@ -32,7 +32,7 @@ void update_caret() {
 }
 
 void put_char(uint32_t ch) {
-  text_cursor.x += draw_glyph(text_cursor.x, text_cursor.y, ch);
+  text_cursor.x = coord_add(text_cursor.x, draw_glyph(text_cursor.x, text_cursor.y, ch));
   update_caret();
 }
 

@@ -69,6 +69,11 @@ extern cursor_record caret_drawn;
 extern uint8_t saved_screen[working_area_bytes];
 extern uint32_t last_percent;  // the bar's position, 0..100
 
+// Coordinates come from callers unchecked; sums wrap as on the device rather than overflow.
+inline int32_t coord_add(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
 // Screen set-up and the panel driver.
 void display_open();
 bool display_ready();

@@ -77,7 +77,7 @@ int32_t draw_glyph(int32_t x, int32_t y, uint32_t ch) {
   }
   set_level(attr_field(fg_shift));
   s->DrawGlyph(s, ch, x, y, DSTF_TOP);
-  mark_dirty(x, y, x + advance - 1, y + line_height() - 1);
+  mark_dirty(x, y, coord_add(x, advance - 1), coord_add(y, line_height() - 1));
   return advance;
 }
 
@@ -87,7 +87,7 @@ int32_t vdraw_text(int32_t x, int32_t y, const char* fmt, va_list args) {
   int n = vsnprintf(text, sizeof text, fmt, args);
   if (n <= 0) return 0;
   int32_t total = 0;
-  for (const char* c = text; *c; ++c) total += draw_glyph(x + total, y, static_cast<uint8_t>(*c));
+  for (const char* c = text; *c; ++c) total = coord_add(total, draw_glyph(coord_add(x, total), y, static_cast<uint8_t>(*c)));
   return total;
 }
 
@@ -106,7 +106,7 @@ int32_t text_width(const char* fmt, ...) {
   int n = vsnprintf(text, sizeof text, fmt, args);
   va_end(args);
   int32_t total = 0;
-  for (int i = 0; n > 0 && text[i]; ++i) total += glyph_advance(static_cast<uint8_t>(text[i]));
+  for (int i = 0; n > 0 && text[i]; ++i) total = coord_add(total, glyph_advance(static_cast<uint8_t>(text[i])));
   return total;
 }
 

@@ -73,7 +73,7 @@ bool display_ready() { return screen.surface && screen.working_area; }
 void refresh_area(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   update_area area = {};
   area.x1 = x1;
-  area.y1 = y1 + top_rows;
+  area.y1 = coord_add(y1, top_rows);
   area.x2 = x2 > screen_width - 3 ? screen_width - 1 : x2 + 2;
   area.y2 = y2 > surface_height - 3 ? screen_height - 1 : y2 + top_rows + 2;
   area.effect = 0;

@@ -7,6 +7,8 @@ packages=(
   fonts-liberation2                   # a real TrueType font for the platform font path
   mplayer                             # the real player, for end-to-end runs
   libgtest-dev googletest libbenchmark-dev zlib1g-dev
+  clang libclang-rt-14-dev            # libFuzzer and the sanitizers' runtime
+  valgrind
 )
 missing=()
 for p in "${packages[@]}"; do

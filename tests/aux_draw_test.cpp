@@ -73,6 +73,16 @@ TEST_F(AuxDraw, LineMarksItsEndPointsInEitherOrder) {
   }
 }
 
+// DirectFB's own line clipping divides by zero on such coordinates (found by fuzzing).
+TEST_F(AuxDraw, LinesFarOffTheSurfaceAreNotDrawnAndDoNotCrash) {
+  empty_region();
+  draw_line(-2147483647 - 1, -5, 2147483647, 900000);
+  draw_line(5, 5, 16384, 5);
+  EXPECT_TRUE(same_region(dirty_region, region(0xFFFFFFFF, 0xFFFFFFFF, 0, 0)));
+  draw_line(-16383, 10, 16383, 10);  // still in reach: drawn across the surface
+  EXPECT_EQ(pixel(300, 10), grey(0));
+}
+
 TEST_F(AuxDraw, CaretIsATriangleOfNinePixels) {
   empty_region();
   draw_caret(10, 20);
