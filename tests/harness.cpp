@@ -125,7 +125,7 @@ bool inkplay_run::start(const std::vector<std::string>& args, std::chrono::milli
     execv(INKPLAY_BINARY, argv.data());
     _exit(127);
   }
-  std::string old_pid_file = read_file(root.path("tmp/mplayer.pid"));
+  std::string old_pid_file = root.real_player ? read_file(root.path("tmp/mplayer.pid")) : "";
   int status = 0;
   waitpid(launcher, &status, 0);  // daemon() returns in the parent at once
   if (root.real_player) return find_real_player(old_pid_file, timeout);

@@ -2,7 +2,8 @@
 // it is given and says what the test tells it to. All files live in $INKPLAY_ROOT:
 //   player.log      "start <pid> <ppid>", "arg <i> <text>", then "cmd <ms> <line>" per command
 //   player.say      FIFO; what one write puts in it is printed on standard output in one write,
-//                   unless it is "@close" (close standard output, live on) or "@exit <status>"
+//                   unless it is "@close" (close standard output, live on), "@exit <status>" or
+//                   "@flood <bytes>" (that much output in large writes, then "flooded" in the log)
 //   player.percent  if present, get_percent_pos is answered with the number it holds
 // It ends on end of input, on "@exit", and by the default action of SIGINT or SIGKILL.
 #include <fcntl.h>
@@ -52,6 +53,14 @@ void on_control(const std::string& text) {
     close(1);
   } else if (text.rfind("@exit", 0) == 0) {
     exit(atoi(text.c_str() + 5));
+  } else if (text.rfind("@flood", 0) == 0) {
+    // Noise, position answers at chunk starts and in the middle, and announcements.
+    std::string block;
+    for (int i = 0; block.size() < 60000; ++i)
+      block += i % 7 ? "A: 12.3 V: 12.4 A-V: 0.001 ct: 0.000 noise line\n"
+                     : "ANS_PERCENT_POSITION=" + std::to_string(i % 150) + "\nPlaying flood.wav.\n";
+    for (long left = atol(text.c_str() + 6); left > 0; left -= static_cast<long>(block.size())) say(block);
+    log_line("flooded");
   } else {
     say(text);
   }

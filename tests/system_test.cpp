@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -223,6 +224,97 @@ TEST(Loop, EndlessReadinessDoesNotSpinAndTheEndIsStillSeen) {
   run.key(KEY_LEFTALT, 1);
   run.tap(KEY_J);
   ASSERT_TRUE(wait_until([&] { return !without_queries(run.commands()).empty(); }, 3s));
+  run.say("@exit 0");
+  int status = run.wait_exit(3s);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// Faults injected from outside: the player dying at any moment, floods, hostile pid files,
+// missing platform pieces.
+TEST(Faults, PlayerKilledAtAnyMomentEndsInkplayCleanly) {
+  for (int round = 0; round < 6; ++round) {
+    device_root root;
+    inkplay_run run(root);
+    ASSERT_TRUE(run.start());
+    run.key(KEY_LEFTALT, 1);
+    std::thread keys([&] {
+      for (int i = 0; i < 200; ++i) {
+        run.tap(KEY_K);  // each a command written to the player
+        std::this_thread::sleep_for(1ms);
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 + 37 * round));
+    kill(run.player_pid, SIGKILL);
+    int status = run.wait_exit(2s);
+    keys.join();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round << " " << status;
+  }
+}
+
+long resident_kb(pid_t pid) {
+  for (const std::string& line : read_lines("/proc/" + std::to_string(pid) + "/status"))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+TEST(Faults, FloodOfOutputIsReadWithFlatMemoryAndTheLastAnswerShows) {
+  device_root root;
+  inkplay_run run(root);
+  ASSERT_TRUE(run.start());
+  run.say("@flood 1000000");
+  ASSERT_TRUE(wait_until([&] { return read_file(root.path("player.log")).find("flooded") != std::string::npos; }, 20s));
+  long before = resident_kb(run.daemon_pid);
+  run.say("@flood 8000000");
+  ASSERT_TRUE(wait_until([&] {
+    std::string log = read_file(root.path("player.log"));
+    return log.find("flooded") != log.rfind("flooded");
+  }, 60s)) << "inkplay did not keep up";
+  EXPECT_LT(resident_kb(run.daemon_pid) - before, 512) << "kB grown";
+  std::this_thread::sleep_for(200ms);
+  run.say("ANS_PERCENT_POSITION=42\n");
+  std::this_thread::sleep_for(300ms);
+  std::vector<uint8_t> fb = root.framebuffer();
+  EXPECT_EQ(fb[799 * 300 + 125] >> 4, 15);  // pixel 250
+  EXPECT_EQ(fb[799 * 300 + 126] >> 4, 0);   // pixel 252
+}
+
+// Whatever stands at the pid file's path, only a player this system started is signalled.
+TEST(Faults, HostilePidFilesSignalNothingAndStartAnyway) {
+  pid_t bystander = fork();
+  if (bystander == 0) {
+    pause();
+    _exit(0);
+  }
+  int32_t bystander_pid = bystander, minus_one = -1;
+  const std::vector<std::pair<std::string, std::function<void(const std::string&)>>> files = {
+      {"short", [](const std::string& p) { write_file(p, "12"); }},
+      {"garbage", [&](const std::string& p) { write_file(p, std::string(reinterpret_cast<char*>(&minus_one), 4)); }},
+      {"bystander", [&](const std::string& p) { write_file(p, std::string(reinterpret_cast<char*>(&bystander_pid), 4)); }},
+      {"fifo", [](const std::string& p) { mkfifo(p.c_str(), 0600); }},
+      {"directory", [](const std::string& p) { mkdir(p.c_str(), 0700); }},
+      {"link to a device", [](const std::string& p) { EXPECT_EQ(symlink("/dev/zero", p.c_str()), 0); }},
+  };
+  for (const auto& [name, make] : files) {
+    device_root root;
+    make(root.path("tmp/mplayer.pid"));
+    inkplay_run run(root);
+    ASSERT_TRUE(run.start({}, 5s)) << name;
+    EXPECT_EQ(waitpid(bystander, nullptr, WNOHANG), 0) << name;
+  }
+  kill(bystander, SIGKILL);
+  waitpid(bystander, nullptr, 0);
+}
+
+TEST(Faults, MissingPowerToolAndKeyboardsLeaveTheTicksRunning) {
+  root_options options;
+  options.event1 = false;
+  device_root root(options);
+  unlink(root.path("usr/bin/lipc-set-prop").c_str());
+  unlink(root.path("dev/input/event0").c_str());
+  unlink(root.path("dev/input/event2").c_str());
+  inkplay_run run(root);
+  ASSERT_TRUE(run.start());
+  EXPECT_TRUE(run.wait_for_commands(2, 4s));
   run.say("@exit 0");
   int status = run.wait_exit(3s);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
