@@ -14,6 +14,8 @@ constexpr int32_t line_reach = 16384;
 
 bool within_reach(int32_t v) { return v > -line_reach && v < line_reach; }
 
+}  // namespace
+
 // Black (nibble 15) straight into the framebuffer over r, whole bytes where both pixels of a
 // pair are inside, the edge nibbles alone where only one is.
 void black_out(const dirty_rect& r) {
@@ -25,8 +27,6 @@ void black_out(const dirty_rect& r) {
     if (!(r.max_x & 1)) row[r.max_x / 2] |= 0xF0;
   }
 }
-
-}  // namespace
 
 // Leaves the word in transparent mode, so that a following draw_box outlines only.
 void draw_pixel(int32_t x, int32_t y) {

@@ -86,6 +86,7 @@ bool dirty_region_empty();
 bool clip_dirty_region(dirty_rect& r);
 void convert_rect(const dirty_rect& r);
 void flush_dirty();
+void black_out(const dirty_rect& r);
 
 // Attributes, boxes and text.
 uint32_t attr_field(int shift);

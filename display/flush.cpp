@@ -9,6 +9,13 @@ constexpr uint32_t all_ones = 0xFFFFFFFF;
 // white (level 15) is 0 on the panel and black is 15.
 inline uint8_t panel_nibble(uint32_t pixel) { return static_cast<uint8_t>((~pixel & 0xF0) >> 4); }
 
+// A pair of pixels inside the rectangle fills a whole byte: even pixel in the high nibble, odd
+// in the low. Written so that the compiler vectorises it (no aliasing, no branches).
+void convert_pairs(const uint32_t* __restrict src, uint8_t* __restrict dst, uint32_t pairs) {
+  for (uint32_t i = 0; i < pairs; ++i)
+    dst[i] = static_cast<uint8_t>(panel_nibble(src[2 * i]) << 4 | panel_nibble(src[2 * i + 1]));
+}
+
 }  // namespace
 
 void mark_dirty(uint32_t xa, uint32_t ya, uint32_t xb, uint32_t yb) {
@@ -47,8 +54,9 @@ void convert_rect(const dirty_rect& r) {
       row[x / 2] = static_cast<uint8_t>((row[x / 2] & 0xF0) | panel_nibble(src[x]));
       ++x;
     }
-    for (; x < r.max_x; x += 2)
-      row[x / 2] = static_cast<uint8_t>(panel_nibble(src[x]) << 4 | panel_nibble(src[x + 1]));
+    uint32_t pairs = (r.max_x + 1 - x) / 2;
+    convert_pairs(src + x, row + x / 2, pairs);
+    x += 2 * pairs;
     if (x == r.max_x)
       row[x / 2] = static_cast<uint8_t>((row[x / 2] & 0x0F) | panel_nibble(src[x]) << 4);
   }

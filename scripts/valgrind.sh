@@ -4,25 +4,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-root=$(mktemp -d /tmp/inkplay-vg-XXXXXX)
+source scripts/device_root.sh
+root=$(make_device_root "$build")
 trap 'rm -rf "$root"' EXIT
-mkdir -p "$root"/{dev/input,mnt/us/system,usr/bin,usr/java/lib/fonts,tmp}
-head -c 240000 /dev/zero > "$root/dev/fb0"
-for i in 0 1 2; do mkfifo "$root/dev/input/event$i"; done
-mkfifo "$root/player.say"
-ln -s "$PWD/$build/tests/stand_in_player" "$root/mnt/us/system/mplayer"
-printf '#!/bin/sh\n' > "$root/usr/bin/lipc-set-prop" && chmod +x "$root/usr/bin/lipc-set-prop"
-for font in /usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf \
-            /usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf; do
-  [ -e "$font" ] && ln -sf "$font" "$root/usr/java/lib/fonts/Helvetica_LT_75_Bold.ttf" && break
-done
-echo 40 > "$root/player.percent"
 
 INKPLAY_ROOT=$root DFBARGS=system=dummy valgrind --error-exitcode=99 --leak-check=full \
   --errors-for-leak-kinds=definite --suppressions=tests/valgrind.supp --log-file="$root/vg.%p" \
   "$build/inkplay" clip.wav
-for _ in $(seq 100); do [ -s "$root/player.log" ] && break; sleep 0.1; done
-daemon=$(awk '/^start/ {print $3; exit}' "$root/player.log")
+daemon=$(wait_for_daemon "$root")
 key() {  # a native input_event record: zero time, type EV_KEY, code, value (64-bit host layout)
   printf "$(printf '\\x00%.0s' $(seq 16))\\x01\\x00\\x$(printf %02x "$1")\\x00\\x$(printf %02x "$2")\\x00\\x00\\x00" \
     > "$root/dev/input/event0"
@@ -33,7 +22,7 @@ sleep 1.2
 key 56 1; key 36 1; key 36 0; key 37 1; key 37 0; key 56 0
 sleep 1.2
 printf '@exit 0' > "$root/player.say"
-for _ in $(seq 300); do kill -0 "$daemon" 2>/dev/null || break; sleep 0.1; done
+wait_for_end "$daemon"
 log=$root/vg.$daemon
 grep -E "ERROR SUMMARY|definitely|indirectly" "$log" || true
 if ! grep -q "ERROR SUMMARY: 0 errors" "$log"; then

@@ -119,10 +119,12 @@ bool inkplay_run::start(const std::vector<std::string>& args, std::chrono::milli
     // The recorder is preloaded ahead of the sanitizer runtime in sanitized builds.
     std::string asan = std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "");
     setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
-    std::vector<char*> argv = {const_cast<char*>(INKPLAY_BINARY)};
+    std::vector<char*> argv;
+    for (const std::string& w : wrapper) argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(const_cast<char*>(INKPLAY_BINARY));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(INKPLAY_BINARY, argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   std::string old_pid_file = root.real_player ? read_file(root.path("tmp/mplayer.pid")) : "";

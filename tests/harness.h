@@ -51,6 +51,7 @@ struct inkplay_run {
   pid_t daemon_pid = -1;
   pid_t player_pid = -1;
   int event_fd[3] = {-1, -1, -1};
+  std::vector<std::string> wrapper;  // runs inkplay under this command (valgrind, say)
 
   explicit inkplay_run(device_root& r) : root(r) {}
   ~inkplay_run();

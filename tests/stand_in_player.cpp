@@ -1,6 +1,7 @@
 // A scripted stand-in for the player, for tests. It runs where the player would, records what
 // it is given and says what the test tells it to. All files live in $INKPLAY_ROOT:
-//   player.log      "start <pid> <ppid>", "arg <i> <text>", then "cmd <ms> <line>" per command
+//   player.log      "start <pid> <ppid> <us>", "arg <i> <text>", then "cmd <us> <line>" per command
+//                   (times in microseconds since the epoch)
 //   player.say      FIFO; what one write puts in it is printed on standard output in one write,
 //                   unless it is "@close" (close standard output, live on), "@exit <status>" or
 //                   "@flood <bytes>" (that much output in large writes, then "flooded" in the log)
@@ -27,10 +28,10 @@ void log_line(const std::string& line) {
   close(fd);
 }
 
-long long now_ms() {
+long long now_us() {
   timeval tv;
   gettimeofday(&tv, nullptr);
-  return tv.tv_sec * 1000LL + tv.tv_usec / 1000;
+  return tv.tv_sec * 1000000LL + tv.tv_usec;
 }
 
 void say(const std::string& text) {
@@ -39,7 +40,7 @@ void say(const std::string& text) {
 }
 
 void on_command(const std::string& line) {
-  log_line("cmd " + std::to_string(now_ms()) + " " + line);
+  log_line("cmd " + std::to_string(now_us()) + " " + line);
   if (line != "get_percent_pos") return;
   FILE* f = fopen((root + "/player.percent").c_str(), "r");
   if (!f) return;
@@ -80,7 +81,8 @@ void take_lines(std::string& pending) {
 int main(int argc, char** argv) {
   const char* r = getenv("INKPLAY_ROOT");
   root = r ? r : ".";
-  log_line("start " + std::to_string(getpid()) + " " + std::to_string(getppid()));
+  log_line("start " + std::to_string(getpid()) + " " + std::to_string(getppid()) + " " +
+           std::to_string(now_us()));
   for (int i = 0; i < argc; ++i) log_line("arg " + std::to_string(i) + " " + argv[i]);
 
   pollfd fds[2] = {{0, POLLIN, 0}, {open((root + "/player.say").c_str(), O_RDWR), POLLIN, 0}};
