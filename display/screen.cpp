@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "display/display.h"
@@ -11,6 +12,12 @@
 #include "platform/device_paths.h"
 
 namespace {
+
+// The driver reads six 32-bit fields on the 32-bit device, the buffer pointer last.
+constexpr bool narrow_abi = sizeof(void*) == 4;
+static_assert(offsetof(update_area, y2) == 12 && offsetof(update_area, effect) == 16);
+static_assert(offsetof(update_area, buffer) == (narrow_abi ? 20 : 24));
+static_assert(sizeof(update_area) == (narrow_abi ? 24 : 32));
 
 bool map_framebuffer() {
   screen.fb_fd = open(device_path(device_file::framebuffer), O_RDWR | O_CLOEXEC);

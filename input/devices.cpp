@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 
 #include "input/input.h"
@@ -14,6 +15,13 @@ namespace {
 
 constexpr device_file input_files[input_device_count] = {
     device_file::input0, device_file::input1, device_file::input2};
+
+// One read is one whole record: 16 bytes on the 32-bit device, 24 on a 64-bit host.
+constexpr bool narrow_abi = sizeof(long) == 4;
+static_assert(sizeof(input_event) == (narrow_abi ? 16 : 24));
+static_assert(offsetof(input_event, type) == (narrow_abi ? 8 : 16));
+static_assert(offsetof(input_event, code) == (narrow_abi ? 10 : 18));
+static_assert(offsetof(input_event, value) == (narrow_abi ? 12 : 20));
 
 constexpr int value_release = 0;
 constexpr int value_autorepeat_bit = 2;

@@ -1,30 +1,14 @@
-// The layouts the device relies on, and the parsing of the player's output without a display:
+// The pid file's record, and the parsing of the player's output without a display:
 // the part of the suite that also runs on the 32-bit target under emulation.
 #include <gtest/gtest.h>
-#include <linux/input.h>
 #include <unistd.h>
 
-#include <cstddef>
 #include <string>
 
 #include "display/display.h"
 #include "supervisor/supervisor.h"
 
 namespace {
-
-constexpr bool narrow = sizeof(void*) == 4;  // the device: 32-bit ARM
-
-// The e-ink driver reads six 32-bit fields on the device, the buffer pointer last.
-static_assert(offsetof(update_area, x1) == 0 && offsetof(update_area, y2) == 12);
-static_assert(offsetof(update_area, effect) == 16);
-static_assert(offsetof(update_area, buffer) == (narrow ? 20 : 24));
-static_assert(sizeof(update_area) == (narrow ? 24 : 32));
-
-// One read of one whole record: 16 bytes on the device, 24 on a 64-bit host.
-static_assert(sizeof(input_event) == (narrow ? 16 : 24));
-static_assert(offsetof(input_event, type) == (narrow ? 8 : 16));
-static_assert(offsetof(input_event, code) == (narrow ? 10 : 18));
-static_assert(offsetof(input_event, value) == (narrow ? 12 : 20));
 
 TEST(Abi, PidFileRecordIsFourRawBytes) {
   static_assert(sizeof(pid_t) == 4);
