@@ -54,8 +54,7 @@ TEST(WithMPlayer, BarAdvancesAndTheTitleComesAndGoes) {
   EXPECT_TRUE(wait_until([&] { return has_full_refresh(run, after_title); }, 6s));
   run.key(KEY_LEFTALT, 1);
   run.tap(KEY_H);
-  int status = run.wait_exit(5s);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(run.wait_exit(5s), 0) << "inkplay did not end with status 0";
 }
 
 // Alt+J moves MPlayer on (the next title shows); Alt+L holds it (the bar stops); Alt+H ends it.
@@ -81,8 +80,7 @@ TEST(WithMPlayer, KeysStepPauseAndStopThePlayer) {
   EXPECT_TRUE(wait_until([&] { return bar_pixels(root) > paused_at; }, 5s));
 
   run.tap(KEY_H);
-  int status = run.wait_exit(5s);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(run.wait_exit(5s), 0) << "inkplay did not end with status 0";
 }
 
 // A second start stops the first one's MPlayer through the pid file, and the first ends cleanly.
@@ -93,8 +91,7 @@ TEST(WithMPlayer, SecondStartStopsTheFirstPlayer) {
   ASSERT_TRUE(first.start({"-ao", "null", root.path("long.wav")}));
   ASSERT_TRUE(wait_until([&] { return !title_lefts(first).empty(); }, 5s));
   ASSERT_TRUE(second.start({"-ao", "null", root.path("long.wav")}));
-  int status = first.wait_exit(5s);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(first.wait_exit(5s), 0) << "inkplay did not end with status 0";
   EXPECT_EQ(kill(second.player_pid, 0), 0) << "the new player runs on";
 }
 
