@@ -131,7 +131,9 @@ class ratio_reporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) ns_[r.benchmark_name()] = r.GetAdjustedRealTime();
+    for (const Run& r : runs)  // single runs, or the median of repetitions
+      if (r.run_type == Run::RT_Iteration || r.aggregate_name == "median")
+        ns_[r.run_name.str()] = r.GetAdjustedRealTime();
   }
   void Finalize() override {
     ConsoleReporter::Finalize();

@@ -31,12 +31,13 @@ bool handle_output(int answer_fd) {
     last_percent = percent > 100 ? 100 : static_cast<uint32_t>(percent);  // the bar's full width
     draw_progress();
   }
-  // While no title is up, keep a copy of the screen (bar included) to take the next one away.
-  if (playback.title_countdown == 0) save_screen(saved_screen);
-
   auto* playing = static_cast<char*>(
       memmem(search_from, end - search_from, ANNOUNCE_PLAYING.data(), ANNOUNCE_PLAYING.size()));
   if (!playing) return still_open;
+  // The copy that takes the title away again: the screen as it is now, bar included. Taken only
+  // when a title comes and none is up; a copy taken for every chunk in between would be
+  // replaced before anything could restore it.
+  if (playback.title_countdown == 0) save_screen(saved_screen);
   char* title = playing + ANNOUNCE_PLAYING.size();
   // The line ends in the file name's closing full stop and a newline. A line cut off by the
   // end of the chunk shows what arrived of it.
