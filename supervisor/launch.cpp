@@ -15,8 +15,6 @@ void on_broken_pipe(int) {}
 
 }  // namespace
 
-playback_state playback;
-
 // A command written to a player that has just died must not kill us before the loop notices
 // the player's end: the write fails with EPIPE instead. A caught signal (unlike an ignored
 // one) goes back to its default action at exec, so the player and the power tool start clean.

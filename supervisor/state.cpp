@@ -1,0 +1,4 @@
+// All state of the supervisor, in one place.
+#include "supervisor/supervisor.h"
+
+playback_state playback;
