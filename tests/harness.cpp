@@ -28,8 +28,9 @@ void write_executable(const std::string& path, const std::string& text) {
 }  // namespace
 
 device_root::device_root(root_options options) : real_player(options.real_player) {
-  char templ[] = "/tmp/inkplay-root-XXXXXX";
-  dir = mkdtemp(templ);
+  const char* tmp = getenv("TMPDIR");
+  std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/inkplay-root-XXXXXX";
+  dir = mkdtemp(templ.data());
   for (const char* d : {"dev/input", "mnt/us/system", "usr/bin", "usr/java/lib/fonts", "tmp"})
     make_dirs(path(d));
   if (options.framebuffer) {
