@@ -36,10 +36,6 @@ class KeyInput : public testing::Test {
     write_record(writer[device], code, value, type);
     return read_key();
   }
-  void run(const std::vector<step>& steps) {
-    for (size_t i = 0; i < steps.size(); ++i)
-      EXPECT_EQ(send(steps[i].code, steps[i].value), steps[i].expect) << "step " << i;
-  }
 };
 
 // The whole table: 56 mapped codes, the digit row carrying Alt, the arrows in their pairing.
@@ -61,55 +57,45 @@ TEST_F(KeyInput, TableMapsExactlyTheDocumentedCodes) {
   for (auto [code, expect] : samples) EXPECT_EQ(translate_key(code), expect) << "code " << code;
 }
 
-// Each scenario guards one way the modifiers reach (or must not reach) the player's keys.
-TEST_F(KeyInput, PressesRepeatsAndReleases) {
-  run({{KEY_A, 1, 0x61}, {KEY_A, 2, 0x61}, {KEY_A, 0, 0}});
-}
-
-TEST_F(KeyInput, ShiftTapLatchesForOneKey) {
-  run({{KEY_LEFTSHIFT, 1, 'S'}, {KEY_LEFTSHIFT, 0, 0}, {KEY_A, 1, 0x20061}, {KEY_B, 1, 0x62}});
-  EXPECT_EQ(input.shift_state, 0);
-}
-
-TEST_F(KeyInput, SecondTapLocksAndThirdSwitchesOff) {
-  run({{KEY_LEFTSHIFT, 1, 'S'}, {KEY_LEFTSHIFT, 0, 0}, {KEY_LEFTSHIFT, 1, 'S'},
-       {KEY_LEFTSHIFT, 0, 0}, {KEY_A, 1, 0x20061}, {KEY_B, 1, 0x20062}});
-  EXPECT_EQ(input.shift_state, 4);
-  run({{KEY_LEFTSHIFT, 1, 'S'}});
-  EXPECT_EQ(input.shift_state, 5);
-  run({{KEY_LEFTSHIFT, 0, 0}, {KEY_C, 1, 0x63}});
-  EXPECT_EQ(input.shift_state, 0);
-}
-
-TEST_F(KeyInput, ReleaseAfterAHeldKeyStillLatches) {
-  run({{KEY_LEFTSHIFT, 1, 'S'}, {KEY_A, 1, 0x20061}, {KEY_LEFTSHIFT, 0, 0},
-       {KEY_B, 1, 0x20062}, {KEY_C, 1, 0x63}});
-}
-
-TEST_F(KeyInput, AltHoldsOnlyWhileDownAndIsNeverLatched) {
-  run({{KEY_LEFTALT, 1, 'T'}, {KEY_LEFTALT, 2, 0}, {KEY_L, 1, 0x1006C}, {KEY_LEFTALT, 0, 0},
-       {KEY_L, 1, 0x6C}});
-}
-
-TEST_F(KeyInput, LatchSurvivesAltAndUnmappedKeys) {
-  run({{KEY_LEFTSHIFT, 1, 'S'}, {KEY_LEFTSHIFT, 0, 0}, {KEY_LEFTALT, 1, 'T'},
-       {KEY_LEFTALT, 0, 0}, {KEY_ESC, 1, 0}});
-  EXPECT_EQ(input.shift_state, 2);
-  run({{KEY_A, 1, 0x20061}});
-}
-
-TEST_F(KeyInput, TwoLatchesAreUsedUpByOneKey) {
-  run({{KEY_LEFTSHIFT, 1, 'S'}, {KEY_LEFTSHIFT, 0, 0}, {KEY_F20, 1, 'A'}, {KEY_F20, 0, 0},
-       {KEY_RIGHTMETA, 1, 'Y'}, {KEY_RIGHTMETA, 0, 0}, {KEY_LEFTALT, 1, 'T'},
-       {KEY_A, 1, 0xF0061}, {KEY_B, 1, 0x10062}});
-  EXPECT_EQ(input.shift_state + input.f20_state + input.meta_state, 0);
-}
-
-TEST_F(KeyInput, ModifierRepeatsAndStrayRecordsChangeNothing) {
-  run({{KEY_LEFTSHIFT, 1, 'S'}, {KEY_LEFTSHIFT, 2, 0}, {KEY_F20, 2, 0}, {KEY_RIGHTMETA, 2, 0}});
-  EXPECT_EQ(input.shift_state, 1);
-  EXPECT_EQ(input.f20_state + input.meta_state, 0);
+// Each scenario guards one way the modifiers reach (or must not reach) the player's keys; the
+// sticky states are checked after the last step.
+TEST_F(KeyInput, ModifierScenarios) {
+  struct scenario {
+    const char* name;
+    std::vector<step> steps;
+    modifier_state shift, f20, meta;
+  };
+  const uint16_t S = KEY_LEFTSHIFT, ALT = KEY_LEFTALT;
+  const std::vector<scenario> scenarios = {
+      {"press, repeat, release", {{KEY_A, 1, 0x61}, {KEY_A, 2, 0x61}, {KEY_A, 0, 0}}, 0, 0, 0},
+      {"a tap latches for one key", {{S, 1, 'S'}, {S, 0, 0}, {KEY_A, 1, 0x20061}, {KEY_B, 1, 0x62}}, 0, 0, 0},
+      {"a second tap locks", {{S, 1, 'S'}, {S, 0, 0}, {S, 1, 'S'}, {S, 0, 0}, {KEY_A, 1, 0x20061},
+                              {KEY_B, 1, 0x20062}}, 4, 0, 0},
+      {"held while locked", {{S, 1, 'S'}, {S, 0, 0}, {S, 1, 'S'}, {S, 0, 0}, {S, 1, 'S'}}, 5, 0, 0},
+      {"a third tap switches off", {{S, 1, 'S'}, {S, 0, 0}, {S, 1, 'S'}, {S, 0, 0}, {S, 1, 'S'},
+                                    {S, 0, 0}, {KEY_C, 1, 0x63}}, 0, 0, 0},
+      {"release after a held key still latches", {{S, 1, 'S'}, {KEY_A, 1, 0x20061}, {S, 0, 0},
+                                                  {KEY_B, 1, 0x20062}, {KEY_C, 1, 0x63}}, 0, 0, 0},
+      {"Alt only while down, never latched", {{ALT, 1, 'T'}, {ALT, 2, 0}, {KEY_L, 1, 0x1006C},
+                                              {ALT, 0, 0}, {KEY_L, 1, 0x6C}}, 0, 0, 0},
+      {"a latch survives Alt and unmapped keys", {{S, 1, 'S'}, {S, 0, 0}, {ALT, 1, 'T'}, {ALT, 0, 0},
+                                                  {KEY_ESC, 1, 0}}, 2, 0, 0},
+      {"three latches and Alt on one key", {{S, 1, 'S'}, {S, 0, 0}, {KEY_F20, 1, 'A'}, {KEY_F20, 0, 0},
+                                            {KEY_RIGHTMETA, 1, 'Y'}, {KEY_RIGHTMETA, 0, 0}, {ALT, 1, 'T'},
+                                            {KEY_A, 1, 0xF0061}, {KEY_B, 1, 0x10062}}, 0, 0, 0},
+      {"modifier repeats change nothing", {{S, 1, 'S'}, {S, 2, 0}, {KEY_F20, 2, 0}, {KEY_RIGHTMETA, 2, 0}},
+       1, 0, 0},
+  };
+  for (const scenario& sc : scenarios) {
+    input.shift_state = input.f20_state = input.meta_state = input.alt_down = 0;
+    for (size_t i = 0; i < sc.steps.size(); ++i)
+      EXPECT_EQ(send(sc.steps[i].code, sc.steps[i].value), sc.steps[i].expect) << sc.name << ", step " << i;
+    EXPECT_EQ(input.shift_state, sc.shift) << sc.name;
+    EXPECT_EQ(input.f20_state, sc.f20) << sc.name;
+    EXPECT_EQ(input.meta_state, sc.meta) << sc.name;
+  }
   // A synchronisation record is the release of code 0: nothing at all.
+  input.shift_state = 1;
   EXPECT_EQ(send(SYN_REPORT, 0, 0, EV_SYN), 0u);
   EXPECT_EQ(input.shift_state, 1);
 }

@@ -31,13 +31,6 @@ TEST(PlayerArgs, ForwardsWhatFitsAndAlwaysTerminates) {
   }
 }
 
-TEST(PlayerArgs, NeverTakesItselfOrInitForThePlayer) {
-  EXPECT_FALSE(is_player_process(1));
-  EXPECT_FALSE(is_player_process(getpid()));
-  EXPECT_FALSE(is_player_process(0));
-  EXPECT_FALSE(is_player_process(-1));
-}
-
 // When no child can be made, nothing is started and no pipe is left open.
 TEST(PlayerLaunch, ForkFailureReportsAndLeaksNothing) {
   passwd* nobody = getpwnam("nobody");
