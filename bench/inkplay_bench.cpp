@@ -27,9 +27,11 @@ struct area {
 };
 constexpr area areas[] = {{"full", 0, 0, 600, 760}, {"bar", 0, 756, 600, 4}, {"title", 294, 733, 300, 19}};
 
+dirty_rect rect_of(const area& a) { return {a.x, a.y, a.x + a.w - 1, a.y + a.h - 1}; }
+
 void BM_convert(benchmark::State& state) {
   const area& a = areas[state.range(0)];
-  dirty_rect r = {a.x, a.y, a.x + a.w - 1, a.y + a.h - 1};
+  dirty_rect r = rect_of(a);
   for (auto _ : state) {
     convert_rect(r);
     benchmark::ClobberMemory();
@@ -63,7 +65,7 @@ void BM_memcpy(benchmark::State& state) {
 
 void BM_black_out(benchmark::State& state) {
   const area& a = areas[state.range(0)];
-  dirty_rect r = {a.x, a.y, a.x + a.w - 1, a.y + a.h - 1};
+  dirty_rect r = rect_of(a);
   for (auto _ : state) {
     black_out(r);
     benchmark::ClobberMemory();

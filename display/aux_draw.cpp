@@ -68,10 +68,9 @@ void draw_image(int32_t x, int32_t y, uint32_t w, uint32_t h, const char* path) 
 void flash_dirty() {
   if (dirty_region_empty()) return;
   dirty_rect r;
-  if (display_ready() && clip_dirty_region(r)) {
+  if (clip_dirty_region(r)) {
     black_out(r);
-    refresh_area(static_cast<int32_t>(r.min_x), static_cast<int32_t>(r.min_y),
-                 static_cast<int32_t>(r.max_x), static_cast<int32_t>(r.max_y));
+    refresh_rect(r);
     usleep(flash_black_us);
   }
   flush_dirty();

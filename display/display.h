@@ -85,10 +85,12 @@ void mark_dirty(uint32_t xa, uint32_t ya, uint32_t xb, uint32_t yb);
 bool dirty_region_empty();
 bool clip_dirty_region(dirty_rect& r);
 void convert_rect(const dirty_rect& r);
+void refresh_rect(const dirty_rect& r);
 void flush_dirty();
 void black_out(const dirty_rect& r);
 
-// Attributes, boxes and text.
+// Attributes, boxes and text. Text is formatted into this many bytes, its terminator included.
+constexpr int text_buffer_bytes = 1024;
 uint32_t attr_field(int shift);
 void set_fg(uint32_t level);
 void set_bg(uint32_t level);

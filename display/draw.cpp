@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr int text_buffer_bytes = 1024;
-
 void set_field(int shift, uint32_t value) {
   draw_attrs = (draw_attrs & ~(level_mask << shift)) | (value & level_mask) << shift;
 }

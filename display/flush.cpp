@@ -44,8 +44,9 @@ bool dirty_region_empty() {
 }
 
 // Drawing does not clip what it marks; the conversion must stay inside the surface and the
-// working area. False when nothing of the region lies on the surface.
+// working area. False when there is no display or nothing of the region lies on the surface.
 bool clip_dirty_region(dirty_rect& r) {
+  if (!display_ready()) return false;
   r = dirty_region;
   if (r.max_x > surface_width - 1) r.max_x = surface_width - 1;
   if (r.max_y > surface_height - 1) r.max_y = surface_height - 1;
@@ -71,13 +72,18 @@ void convert_rect(const dirty_rect& r) {
   }
 }
 
+// A clipped region always fits the driver's signed coordinates.
+void refresh_rect(const dirty_rect& r) {
+  refresh_area(static_cast<int32_t>(r.min_x), static_cast<int32_t>(r.min_y),
+               static_cast<int32_t>(r.max_x), static_cast<int32_t>(r.max_y));
+}
+
 void flush_dirty() {
   if (dirty_region_empty()) return;
   dirty_rect r;
-  if (display_ready() && clip_dirty_region(r)) {
+  if (clip_dirty_region(r)) {
     convert_rect(r);
-    refresh_area(static_cast<int32_t>(r.min_x), static_cast<int32_t>(r.min_y),
-                 static_cast<int32_t>(r.max_x), static_cast<int32_t>(r.max_y));
+    refresh_rect(r);
   }
   dirty_region = {all_ones, all_ones, 0, 0};
 }

@@ -31,7 +31,7 @@ void draw_progress() {
 // nothing is drawn or marked off the surface and the end of the name, the part that tells
 // files of a series apart, stays readable.
 void show_title(const char* text) {
-  char title[1024];  // what the text operations would draw of it anyway
+  char title[text_buffer_bytes];  // what the text operations would draw of it anyway
   snprintf(title, sizeof title, "%s", text);
   select_font(device_path(device_file::font), title_font_size);
   set_fg(black);

@@ -141,8 +141,7 @@ bool inkplay_run::start(const std::vector<std::string>& args, std::chrono::milli
   if (!started) return false;
   std::istringstream first(read_lines(root.path("player.log"))[0].substr(6));
   first >> player_pid >> daemon_pid;
-  for (int i = 0; i < 3; ++i)
-    event_fd[i] = open(root.path("dev/input/event" + std::to_string(i)).c_str(), O_RDWR | O_NONBLOCK);
+  open_keyboards();
   return true;
 }
 
@@ -158,9 +157,13 @@ bool inkplay_run::find_real_player(const std::string& old_pid_file, std::chrono:
         return close != std::string::npos && sscanf(stat.c_str() + close + 2, "%*c %d", &daemon_pid) == 1;
       },
       timeout);
-  for (int i = 0; found && i < 3; ++i)
-    event_fd[i] = open(root.path("dev/input/event" + std::to_string(i)).c_str(), O_RDWR | O_NONBLOCK);
+  if (found) open_keyboards();
   return found;
+}
+
+void inkplay_run::open_keyboards() {
+  for (int i = 0; i < 3; ++i)
+    event_fd[i] = open(root.path("dev/input/event" + std::to_string(i)).c_str(), O_RDWR | O_NONBLOCK);
 }
 
 int inkplay_run::wait_exit(std::chrono::milliseconds timeout) {

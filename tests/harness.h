@@ -58,6 +58,7 @@ struct inkplay_run {
   // Starts inkplay with these arguments; false when no player reported its start in time.
   bool start(const std::vector<std::string>& args = {},
              std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  void open_keyboards();
   bool find_real_player(const std::string& old_pid_file, std::chrono::milliseconds timeout);
   // The daemon's wait status, or -1 if it did not end in time.
   int wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(5));
