@@ -99,6 +99,7 @@ void set_fill_only();
 void set_attrs(uint32_t word);
 void set_level(uint32_t level);
 void draw_box(int32_t x, int32_t y, uint32_t w, uint32_t h);
+uint32_t next_char(const char*& text);
 int32_t glyph_advance(uint32_t ch);
 int32_t draw_glyph(int32_t x, int32_t y, uint32_t ch);
 int32_t draw_text(int32_t x, int32_t y, const char* fmt, ...) __attribute__((format(printf, 3, 4)));

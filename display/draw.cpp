@@ -12,7 +12,27 @@ void set_field(int shift, uint32_t value) {
 
 int32_t line_height() { return font_state.ascender - font_state.descender; }
 
+// Smallest code point of a sequence of each length: a longer form of a smaller one is invalid.
+constexpr uint32_t least_code_point[5] = {0, 0, 0x80, 0x800, 0x10000};
+
+
 }  // namespace
+
+// File names are UTF-8: a valid sequence is one character; any other byte stands for itself.
+uint32_t next_char(const char*& text) {
+  const auto* s = reinterpret_cast<const uint8_t*>(text);
+  int length = s[0] < 0xC2 ? 1 : s[0] < 0xE0 ? 2 : s[0] < 0xF0 ? 3 : s[0] < 0xF5 ? 4 : 1;
+  uint32_t code = length == 1 ? s[0] : s[0] & (0x7Fu >> length);
+  for (int i = 1; i < length && length > 1; ++i) {
+    if ((s[i] & 0xC0) != 0x80) length = 1;  // the terminator included: never read past it
+    code = code << 6 | (s[i] & 0x3F);
+  }
+  if (length > 1 && (code < least_code_point[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF))
+    length = 1;
+  if (length == 1) code = s[0];
+  text += length;
+  return code;
+}
 
 uint32_t attr_field(int shift) { return draw_attrs >> shift & level_mask; }
 
@@ -85,7 +105,7 @@ int32_t vdraw_text(int32_t x, int32_t y, const char* fmt, va_list args) {
   int n = vsnprintf(text, sizeof text, fmt, args);
   if (n <= 0) return 0;
   int32_t total = 0;
-  for (const char* c = text; *c; ++c) total = coord_add(total, draw_glyph(coord_add(x, total), y, static_cast<uint8_t>(*c)));
+  for (const char* c = text; *c;) total = coord_add(total, draw_glyph(coord_add(x, total), y, next_char(c)));
   return total;
 }
 
@@ -104,7 +124,7 @@ int32_t text_width(const char* fmt, ...) {
   int n = vsnprintf(text, sizeof text, fmt, args);
   va_end(args);
   int32_t total = 0;
-  for (int i = 0; n > 0 && text[i]; ++i) total = coord_add(total, glyph_advance(static_cast<uint8_t>(text[i])));
+  for (const char* c = text; n > 0 && *c;) total = coord_add(total, glyph_advance(next_char(c)));
   return total;
 }
 

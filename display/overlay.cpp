@@ -27,7 +27,7 @@ void draw_progress() {
   flush_dirty();
 }
 
-// A title wider than the space left of title_right loses characters at its left, so that
+// A title wider than the space left of title_right loses whole characters at its left, so that
 // nothing is drawn or marked off the surface and the end of the name, the part that tells
 // files of a series apart, stays readable.
 void show_title(const char* text) {
@@ -38,7 +38,7 @@ void show_title(const char* text) {
   set_bg(white);
   const char* shown = title;
   int32_t width = text_width("%s", shown);
-  while (width > title_right && *shown) width -= glyph_advance(static_cast<uint8_t>(*shown++));
+  while (width > title_right && *shown) width -= glyph_advance(next_char(shown));
   draw_text(title_right - width, title_top, "%s", shown);
   flush_dirty();
 }

@@ -20,8 +20,9 @@ static_assert(offsetof(update_area, buffer) == (narrow_abi ? 20 : 24));
 static_assert(sizeof(update_area) == (narrow_abi ? 24 : 32));
 
 bool map_framebuffer() {
-  screen.fb_fd = open(device_path(device_file::framebuffer), O_RDWR | O_CLOEXEC);
+  screen.fb_fd = open(device_path(device_file::framebuffer), O_RDWR);
   if (screen.fb_fd < 0) return false;
+  fcntl(screen.fb_fd, F_SETFD, FD_CLOEXEC);  // the player has no business with the panel
   void* map = mmap(nullptr, fb_map_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, screen.fb_fd, 0);
   if (map == MAP_FAILED) return false;
   screen.working_area = static_cast<uint8_t*>(map) + working_area_offset;

@@ -1,10 +1,14 @@
 // Start-up: the pid file, the player's argument vector and the player child with its pipes.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 
 #include "platform/device_paths.h"
 #include "supervisor/supervisor.h"
@@ -13,7 +17,69 @@ namespace {
 
 void on_broken_pipe(int) {}
 
+bool same_file(const char* a, const char* b) {
+  struct stat x, y;
+  return stat(a, &x) == 0 && stat(b, &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
+struct process_facts {
+  pid_t parent;
+  double started;  // seconds since the epoch
+};
+
+// From /proc/<pid>/stat: the parent (field 4) and the start (field 22, clock ticks after boot).
+bool read_process_facts(pid_t pid, process_facts& facts) {
+  char path[64], text[1024];
+  snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  int fd = open(path, O_RDONLY);
+  if (fd < 0) return false;
+  ssize_t n = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (n <= 0) return false;
+  text[n] = '\0';
+  const char* after_name = strrchr(text, ')');  // the name itself may hold anything
+  int parent = 0;
+  unsigned long long start_ticks = 0;
+  if (!after_name || sscanf(after_name + 2, "%*c %d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
+                            &parent, &start_ticks) != 2)
+    return false;
+  double uptime = 0;
+  FILE* f = fopen("/proc/uptime", "r");
+  bool have_uptime = f && fscanf(f, "%lf", &uptime) == 1;
+  if (f) fclose(f);
+  timespec now;
+  if (!have_uptime || clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+  facts.parent = parent;
+  facts.started = now.tv_sec + now.tv_nsec / 1e9 - uptime + double(start_ticks) / sysconf(_SC_CLK_TCK);
+  return true;
+}
+
 }  // namespace
+
+bool make_pipe(int fds[2], bool nonblocking) {
+  if (pipe(fds) != 0) return false;
+  for (int i = 0; i < 2; ++i) {
+    fcntl(fds[i], F_SETFD, FD_CLOEXEC);
+    if (nonblocking) fcntl(fds[i], F_SETFL, O_NONBLOCK);
+  }
+  return true;
+}
+
+// Whoever started us may wait for the end of our output (a menu reading it through a pipe). Every
+// descriptor we inherited, and the copy of standard error DirectFB's library makes before main,
+// is pointed at /dev/null: still valid for whoever holds it, no longer the launcher's.
+void let_go_of_launcher() {
+  int null = open("/dev/null", O_RDWR);
+  if (null < 0) return;
+  if (DIR* open_fds = opendir("/proc/self/fd")) {
+    while (dirent* entry = readdir(open_fds)) {
+      int fd = atoi(entry->d_name);
+      if (fd > 2 && fd != null && fd != dirfd(open_fds)) dup2(null, fd);
+    }
+    closedir(open_fds);
+  }
+  close(null);
+}
 
 // A command written to a player that has just died must not kill us before the loop notices
 // the player's end: the write fails with EPIPE instead. A caught signal (unlike an ignored
@@ -33,23 +99,33 @@ void clear_signal_mask() {
   sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
-// The pid file outlives the player, and its number may since have gone to another process:
-// only a process running the player program (same file, by device and inode) is ours to stop.
-bool is_player_process(pid_t pid) {
+// The pid file outlives the player, and its number may since have gone to another process. The
+// recorded process is ours only if it started no later than the pid file was written (allowing
+// for the clocks' granularity: a second where the file system keeps whole seconds, two clock
+// ticks of the start time) and it runs the player program, or runs under an inkplay (a script at
+// the player path that execs the real player is such a child).
+bool is_player_process(pid_t pid, const struct stat& pid_file) {
   if (pid <= 1 || pid == getpid()) return false;
-  char exe[64];
+  process_facts facts;
+  if (!read_process_facts(pid, facts)) return false;
+  double written = pid_file.st_mtim.tv_sec + pid_file.st_mtim.tv_nsec / 1e9;
+  double slack = (pid_file.st_mtim.tv_nsec == 0 ? 1.0 : 0.0) + 2.0 / sysconf(_SC_CLK_TCK);
+  if (facts.started > written + slack) return false;
+  char exe[64], parent_exe[64];
   snprintf(exe, sizeof exe, "/proc/%d/exe", static_cast<int>(pid));
-  struct stat running, player;
-  if (stat(exe, &running) != 0 || stat(device_path(device_file::player), &player) != 0) return false;
-  return running.st_dev == player.st_dev && running.st_ino == player.st_ino;
+  snprintf(parent_exe, sizeof parent_exe, "/proc/%d/exe", static_cast<int>(facts.parent));
+  return same_file(exe, device_path(device_file::player)) || same_file(parent_exe, "/proc/self/exe");
 }
 
 void stop_previous_player() {
   // Never follow a link or wait on a FIFO someone else put in /tmp.
-  int fd = open(device_path(device_file::pid_file), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  int fd = open(device_path(device_file::pid_file), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return;
   int32_t pid = 0;
-  if (read(fd, &pid, sizeof pid) == sizeof pid && is_player_process(pid)) kill(pid, SIGINT);
+  struct stat file;
+  if (fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && read(fd, &pid, sizeof pid) == sizeof pid &&
+      is_player_process(pid, file))
+    kill(pid, SIGINT);
   close(fd);
 }
 
@@ -67,8 +143,8 @@ int build_player_args(int argc, char** argv, const char* args[player_arg_capacit
 bool start_player(const char* const args[], player_link& link) {
   int command[2], answer[2];
   // Close-on-exec keeps our ends out of the player and of the power tool.
-  if (pipe2(command, O_CLOEXEC) != 0) return false;
-  if (pipe2(answer, O_CLOEXEC) != 0) {
+  if (!make_pipe(command, false)) return false;
+  if (!make_pipe(answer, false)) {
     close(command[0]);
     close(command[1]);
     return false;
@@ -97,7 +173,7 @@ bool start_player(const char* const args[], player_link& link) {
 void write_pid_file(pid_t pid) {
   const char* path = device_path(device_file::pid_file);
   unlink(path);
-  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
   if (fd < 0) return;
   int32_t value = pid;
   ssize_t written = write(fd, &value, sizeof value);

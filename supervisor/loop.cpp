@@ -1,9 +1,10 @@
-// The supervisor loop: player output, keys, and one idle tick per quiet second.
+// The supervisor loop: player output, keys, children's ends, and one idle tick per quiet second.
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 
 #include "display/display.h"
@@ -15,9 +16,21 @@ namespace {
 
 constexpr int tick_ms = 1000;
 constexpr int answer_entry = input_device_count;
+constexpr int child_entry = input_device_count + 1;
+constexpr int poll_entries = input_device_count + 2;
 
-// The platform's power daemon suspends an idle device; this keeps it awake for a while.
+void on_child_end(int) {
+  int saved = errno;
+  ssize_t written = write(children.wake[1], "", 1);  // a full pipe already says it
+  (void)written;
+  errno = saved;
+}
+
+// The platform's power daemon suspends an idle device; this keeps it awake for a while. A tool
+// that hangs (its daemon not answering) must not hold the loop: it is reaped when it ends, and
+// no second call is made while one is outstanding.
 void keep_device_awake() {
+  if (children.power_tool > 0) return;
   pid_t pid = vfork();
   if (pid == 0) {
     clear_signal_mask();
@@ -25,10 +38,11 @@ void keep_device_awake() {
           "com.lab126.powerd", "abortSuspend", "1", static_cast<char*>(nullptr));
     _exit(127);
   }
-  // Wait for the tool alone, so that the player's end is left for player_ended to see.
-  if (pid > 0)
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+  if (pid > 0) children.power_tool = pid;
+}
+
+void reap_power_tool() {
+  if (children.power_tool > 0 && waitpid(children.power_tool, nullptr, WNOHANG) != 0) children.power_tool = 0;
 }
 
 void idle_tick(int command_fd) {
@@ -41,7 +55,25 @@ void idle_tick(int command_fd) {
   keep_device_awake();
 }
 
+void drain(int fd) {
+  char bytes[64];
+  while (read(fd, bytes, sizeof bytes) > 0) {
+  }
+}
+
 }  // namespace
+
+// A child's end wakes the loop through a pipe written by the SIGCHLD handler: the player's end
+// is seen at once, whether its output closes before or after it exits. (The device's kernel and
+// C library have neither signalfd nor pidfd.) Without the pipe, the idle tick still notices.
+void watch_children() {
+  if (!make_pipe(children.wake, true)) return;
+  struct sigaction action = {};
+  action.sa_handler = on_child_end;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+  sigaction(SIGCHLD, &action, nullptr);
+}
 
 void send_command(int command_fd, std::string_view command) {
   ssize_t written = write(command_fd, command.data(), command.size());
@@ -55,17 +87,20 @@ bool player_ended(pid_t pid) {
 }
 
 void supervise(pid_t pid, int command_fd, int answer_fd) {
-  pollfd fds[input_device_count + 1];
+  pollfd fds[poll_entries];
   fds[answer_entry] = {answer_fd, POLLIN, 0};
+  fds[child_entry] = {children.wake[0], POLLIN, 0};
   for (;;) {
     // Devices that went away are retired by read_key; follow it.
     for (int i = 0; i < input_device_count; ++i)
       fds[i] = {input.input_devices[i].fd, POLLIN, 0};
-    int ready = poll(fds, input_device_count + 1, tick_ms);
+    int ready = poll(fds, poll_entries, tick_ms);
     if (ready == 0) idle_tick(command_fd);
-    // Checked on every pass, ticks included: with the output closed nothing else wakes us.
+    if (ready > 0 && fds[child_entry].revents) drain(children.wake[0]);
+    reap_power_tool();
+    // Checked on every pass, ticks included: with the output closed nothing else may wake us.
     if (player_ended(pid)) exit(0);
-    if (ready < 0) continue;
+    if (ready <= 0) continue;
     // A player that closed its output would otherwise wake every poll at once, for ever.
     if (fds[answer_entry].revents && !handle_output(answer_fd)) fds[answer_entry].fd = -1;
     if (fds[0].revents || fds[1].revents || fds[2].revents) handle_key(pid, command_fd, read_key());

@@ -7,6 +7,7 @@
 int main(int argc, char** argv) {
   int detached = daemon(1, 0);
   (void)detached;  // failing to detach leaves us in the foreground, still able to play
+  let_go_of_launcher();
   ignore_broken_pipes();
   DirectFBInit(&argc, &argv);  // takes DirectFB's own options out of argv
   display_open();
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
   const char* args[player_arg_capacity];
   build_player_args(argc, argv, args);
   player_link link;
+  watch_children();
   if (!start_player(args, link)) return 1;  // no player, nothing to supervise or record
   write_pid_file(link.pid);
   supervise(link.pid, link.command_fd, link.answer_fd);

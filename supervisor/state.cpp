@@ -2,3 +2,4 @@
 #include "supervisor/supervisor.h"
 
 playback_state playback;
+child_watch children = {0, {-1, -1}};

@@ -2,6 +2,7 @@
 // the command keys into drawing and slave commands. Active: supervise() drives everything else.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -34,16 +35,25 @@ struct playback_state {
 };
 extern playback_state playback;
 
+struct child_watch {
+  pid_t power_tool;  // the power tool's call still outstanding, or 0
+  int wake[2];       // written by the SIGCHLD handler, read by the loop
+};
+extern child_watch children;
+
 // Start-up and launch.
+void let_go_of_launcher();
 void ignore_broken_pipes();
+bool make_pipe(int fds[2], bool nonblocking);
 void clear_signal_mask();
-bool is_player_process(pid_t pid);
+bool is_player_process(pid_t pid, const struct stat& pid_file);
 void stop_previous_player();
 int build_player_args(int argc, char** argv, const char* args[player_arg_capacity]);
 bool start_player(const char* const args[], player_link& link);
 void write_pid_file(pid_t pid);
 
 // The loop and its handlers.
+void watch_children();
 [[noreturn]] void supervise(pid_t pid, int command_fd, int answer_fd);
 bool player_ended(pid_t pid);
 void send_command(int command_fd, std::string_view command);
