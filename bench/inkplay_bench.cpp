@@ -14,7 +14,7 @@
 #include "display/display.h"
 #include "input/input.h"
 #include "supervisor/supervisor.h"
-#include "tests/harness.h"
+#include "tools/device_root.h"
 
 // The flashing refresh's pause is not what is measured.
 extern "C" int usleep(useconds_t) { return 0; }

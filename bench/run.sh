@@ -18,22 +18,15 @@ echo "== whole process"
 build/bench/process_figures "$idle"
 
 echo "== instructions (callgrind)"
-source scripts/device_root.sh
 count_run() {  # seconds -> "instructions ticks draw_progress_instructions" of the daemon
-  local root daemon out total flush ticks
-  root=$(make_device_root build)
-  INKPLAY_ROOT=$root DFBARGS=system=dummy valgrind --tool=callgrind \
-    --callgrind-out-file="$root/cg.%p" build/inkplay >/dev/null 2>&1
-  daemon=$(wait_for_daemon "$root")
-  sleep "$1"
-  printf '@exit 0' > "$root/player.say"
-  wait_for_end "$daemon"
-  out=$root/cg.$daemon
+  local dir out ticks daemon total flush
+  dir=$(mktemp -d)
+  read -r ticks daemon < <(build/bench/process_figures --callgrind "$1" "$dir/cg.%p")
+  out=$dir/cg.$daemon
   total=$(awk '/^summary:/ {print $2}' "$out")
   flush=$(callgrind_annotate --inclusive=yes --auto=no "$out" | awk '/:draw_progress\(\)/ {gsub(",", "", $1); print $1; exit}')
-  ticks=$(grep -c ' get_percent_pos' "$root/player.log" || true)
   echo "$total $ticks ${flush:-0}"
-  rm -rf "$root"
+  rm -rf "$dir"
 }
 count_run 4 > build/callgrind-short.txt
 count_run 14 > build/callgrind-long.txt

@@ -10,7 +10,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -DINKPLAY_FUZZ=ON -DINKPLAY_TESTS=
 cmake --build build-fuzz -j"$(nproc)"
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 mkdir -p build-fuzz/findings
-for target in player_output keys drawing; do
+for target in player_output drawing; do
   corpus=build-fuzz/corpus/$target
   mkdir -p "$corpus"
   cp -n tests/fuzz/corpus/$target/* "$corpus"/

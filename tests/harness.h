@@ -1,87 +1,58 @@
-// Test support: a device root in a temporary folder, and runs of the real inkplay binary in it.
+// Test support: runs of the real inkplay in a simulated device, and waits with time-outs.
+// Every wait is bounded well below ctest's limit; every failure goes through GoogleTest.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <linux/input.h>
-#include <sys/types.h>
 
 #include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "tools/update_recorder.h"
+#include "tools/device_root.h"
 
-struct root_options {
-  bool event1 = true;       // create dev/input/event1
-  bool framebuffer = true;  // create dev/fb0
-  bool font = true;         // a real TrueType font at the platform font path
-  bool player = true;       // the stand-in player at the player path
-  bool real_player = false; // MPlayer itself at the player path instead
-};
+using namespace std::chrono_literals;
 
-// dev/fb0 (240000 bytes of a known pattern), FIFOs dev/input/event0..2, the stand-in player,
-// a logging power tool, the font, tmp/ for the pid file.
-struct device_root {
-  std::string dir;
-  bool real_player;
-  explicit device_root(root_options options = {});
-  ~device_root();
-  std::string path(const std::string& relative) const { return dir + "/" + relative; }
-  std::vector<uint8_t> framebuffer() const;
-  static uint8_t pattern_byte(size_t offset) { return static_cast<uint8_t>(offset * 7 + 3); }
-};
-
-std::string read_file(const std::string& path);
-std::vector<std::string> read_lines(const std::string& path);
-void write_file(const std::string& path, const std::string& text);
-void write_record(int fd, uint16_t code, int32_t value, uint16_t type = EV_KEY);
-
-// Waits for a condition, checking every 10 ms; false when the time-out passed first.
+// Checks every 10 ms; false when the time-out passed first.
 bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
-struct update_record {
-  double time;
-  int x1, y1, x2, y2, effect;
-};
+// A device root with the stand-in player at the player path.
+root_options with_stand_in(root_options options = {});
 
-// One detached inkplay, found through the player it started. The test process is a child
-// subreaper, so the daemon is reparented to it and its exit status can be collected.
+// One detached inkplay, found through the player it started.
 struct inkplay_run {
   device_root& root;
-  pid_t daemon_pid = -1;
-  pid_t player_pid = -1;
+  bool stand_in = true;  // else MPlayer: found through the pid file alone
+  pid_t daemon_pid = -1, player_pid = -1;
   int event_fd[3] = {-1, -1, -1};
-  std::vector<std::string> wrapper;  // runs inkplay under this command (valgrind, say)
 
   explicit inkplay_run(device_root& r) : root(r) {}
   ~inkplay_run();
-  // Starts inkplay with these arguments; false when no player reported its start in time.
-  bool start(const std::vector<std::string>& args = {},
-             std::chrono::milliseconds timeout = std::chrono::seconds(10));
-  void open_keyboards();
-  bool find_real_player(const std::string& old_pid_file, std::chrono::milliseconds timeout);
-  // The daemon's wait status, or -1 if it did not end in time.
-  int wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+  // True once the player runs and, for the stand-in, can be told things.
+  bool start(const std::vector<std::string>& args = {}, const launch_options& options = {},
+             std::chrono::milliseconds timeout = 10s);
+  int wait_exit(std::chrono::milliseconds timeout = 5s);  // the wait status, or -1
 
   void key(uint16_t code, int32_t value, int device = 0);
-  void tap(uint16_t code, int device = 0) { key(code, 1, device); key(code, 0, device); }
-  void say(const std::string& text);  // the player prints this in one write
+  void tap(uint16_t code, int device = 0) { key(code, 1, device), key(code, 0, device); }
+  void alt(uint16_t code, int device = 0) { key(KEY_LEFTALT, 1, device), tap(code, device), key(KEY_LEFTALT, 0, device); }
+  void say(const std::string& text);  // the stand-in prints this in one write
 
-  std::vector<std::string> player_args() const;
-  std::vector<std::string> commands() const;  // each without its newline
-  std::vector<update_record> updates() const;
-  std::vector<std::string> power_calls() const;
-  bool wait_for_commands(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
-  long cpu_ticks() const;  // the daemon's user + system time in clock ticks
+  // The stand-in's log lines that start with this word, the word taken off.
+  std::vector<std::string> logged(const std::string& word) const;
+  std::vector<std::string> commands() const;  // without the position queries
+  size_t queries() const;
+  std::vector<logged_update> updates() const { return read_updates(root.path("updates.log")); }
+  std::vector<std::string> power_calls() const { return read_lines(root.path("power.log")); }
 };
 
-// Linux key codes used by the tests.
-constexpr uint16_t k_backspace = KEY_BACKSPACE, k_alt = KEY_LEFTALT, k_shift = KEY_LEFTSHIFT;
+bool has_update(const inkplay_run& run, int x1, int y1, int x2, int y2, size_t from = 0);
 
 // What the in-process tests' display_open left behind, taken before any test ran.
 struct startup_snapshot {
   int updates;
-  recorded_area first_update;
+  int x1, y1, x2, y2;
   bool working_area_kept;
 };
 extern startup_snapshot at_startup;

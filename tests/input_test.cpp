@@ -33,12 +33,13 @@ class KeyInput : public testing::Test {
     for (int fd : writer) close(fd);
   }
   uint32_t send(uint16_t code, int32_t value, int device = 0, uint16_t type = EV_KEY) {
-    write_record(writer[device], code, value, type);
+    EXPECT_TRUE(write_key_record(writer[device], code, value, type));
     return read_key();
   }
 };
 
-// The whole table: 56 mapped codes, the digit row carrying Alt, the arrows in their pairing.
+// The whole table: 56 mapped codes, the digit row carrying Alt, the arrows in their pairing, and
+// what numeric_char makes of the keys (the low byte alone; other keys unchanged, flags kept).
 TEST_F(KeyInput, TableMapsExactlyTheDocumentedCodes) {
   int mapped = 0;
   for (uint32_t code = 0; code < 400; ++code) {
@@ -47,14 +48,43 @@ TEST_F(KeyInput, TableMapsExactlyTheDocumentedCodes) {
   }
   EXPECT_EQ(mapped, 56);
   input.shift_state = input.f20_state = input.meta_state = input.alt_down = 0;
-  const std::vector<std::pair<uint16_t, uint32_t>> samples = {
-      {KEY_1, 0x10071}, {KEY_0, 0x10070}, {KEY_BACKSPACE, 0x08}, {KEY_ENTER, 0x0A},
-      {KEY_A, 0x61},    {KEY_L, 0x6C},    {KEY_DOT, 0x2E},       {KEY_SPACE, 0x20},
-      {KEY_HOME, 'H'},  {KEY_UP, ','},    {KEY_LEFT, '>'},       {KEY_RIGHT, '<'},
-      {KEY_DOWN, '^'},  {KEY_VOLUMEDOWN, '-'}, {KEY_MENU, 'M'},  {KEY_BACK, 'B'},
-      {KEY_F24, '*'},   {KEY_ESC, 0},     {KEY_TAB, 0},          {KEY_F23, 0},
+  struct row {
+    uint16_t code;
+    uint32_t key, numeric;
   };
-  for (auto [code, expect] : samples) EXPECT_EQ(translate_key(code), expect) << "code " << code;
+  const std::vector<row> rows = {
+      {KEY_1, 0x10071, 0x10071}, {KEY_0, 0x10070, 0x10070}, {KEY_BACKSPACE, 0x08, 0x08},
+      {KEY_ENTER, 0x0A, 0x0A},   {KEY_A, 0x61, 0x61},       {KEY_L, 0x6C, 0x6C},
+      {KEY_DOT, 0x2E, 0x2E},     {KEY_SPACE, 0x20, '0'},    {KEY_M, 'm', '1'},
+      {KEY_B, 'b', '3'},         {KEY_Y, 'y', '8'},         {KEY_K, 'k', ' '},
+      {KEY_E, 'e', ')'},         {KEY_F, 'f', '-'},         {KEY_HOME, 'H', 'H'},
+      {KEY_UP, ',', ','},        {KEY_LEFT, '>', '>'},      {KEY_RIGHT, '<', '<'},
+      {KEY_DOWN, '^', '^'},      {KEY_VOLUMEDOWN, '-', '-'}, {KEY_MENU, 'M', 'M'},
+      {KEY_BACK, 'B', 'B'},      {KEY_F24, '*', '*'},       {KEY_ESC, 0, 0},
+      {KEY_TAB, 0, 0},           {KEY_F23, 0, 0},
+  };
+  for (const row& r : rows) {
+    EXPECT_EQ(translate_key(r.code), r.key) << "code " << r.code;
+    EXPECT_EQ(numeric_char(r.key), r.numeric) << "code " << r.code;
+  }
+  EXPECT_EQ(numeric_char(FLAG_ALT | 'j'), uint32_t('4'));
+  EXPECT_EQ(numeric_char(FLAG_SHIFT | 'a'), FLAG_SHIFT | 'a');
+}
+
+// Every record from every modifier state: the states stay in their six values and a key carries
+// no bit beyond its character and the four flags.
+TEST_F(KeyInput, EveryRecordFromEveryStateKeepsTheInvariants) {
+  for (int state = 0; state < 6 * 6 * 6 * 2; ++state)
+    for (uint16_t code = 0; code < 256; ++code)
+      for (int32_t value : {0, 1, 2}) {
+        input.shift_state = state % 6, input.f20_state = state / 6 % 6, input.meta_state = state / 36 % 6;
+        input.alt_down = state / 216;
+        uint32_t key = 0;
+        if (value == 0) key_release(code);
+        else key = translate_key(code);
+        ASSERT_EQ(key & ~(0xFFu | FLAG_ALT | FLAG_SHIFT | FLAG_F20 | FLAG_META), 0u) << code;
+        ASSERT_TRUE(input.shift_state <= 5 && input.f20_state <= 5 && input.meta_state <= 5 && input.alt_down <= 1);
+      }
 }
 
 // Each scenario guards one way the modifiers reach (or must not reach) the player's keys; the
@@ -120,9 +150,8 @@ TEST_F(KeyInput, NothingReadyReadsNothingAndOneRecordPerCall) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(read_key(), 0u);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  write_record(writer[1], KEY_B, 1);
-  write_record(writer[0], KEY_A, 1);
-  write_record(writer[0], KEY_C, 1);
+  for (auto [device, code] : {std::pair{1, KEY_B}, {0, KEY_A}, {0, KEY_C}})
+    ASSERT_TRUE(write_key_record(writer[device], code, 1));
   EXPECT_EQ(read_key(), 0x61u);  // event0 first
   EXPECT_EQ(read_key(), 0x63u);
   EXPECT_EQ(read_key(), 0x62u);
@@ -140,13 +169,6 @@ TEST_F(KeyInput, DeviceAtEndOfFileIsRetired) {
   EXPECT_EQ(input.input_devices[2].fd, -1);
   input.input_devices[2].fd = saved;
   EXPECT_EQ(send(KEY_A, 1, 2), 0x61u);  // the others keep working
-}
-
-TEST(NumericChar, MapsTheLowByteAndDropsFlags) {
-  const std::string from = " mnbjhguytvfrcdiek", to = "0123456789+-*/^() ";
-  for (size_t i = 0; i < from.size(); ++i)
-    EXPECT_EQ(numeric_char(FLAG_ALT | static_cast<uint8_t>(from[i])), static_cast<uint8_t>(to[i]));
-  EXPECT_EQ(numeric_char(FLAG_SHIFT | 'a'), FLAG_SHIFT | 'a');
 }
 
 }  // namespace

@@ -1,25 +1,31 @@
-// A scripted stand-in for the player, for tests. It runs where the player would, records what
-// it is given and says what the test tells it to. All files live in $INKPLAY_ROOT:
-//   player.log      "start <pid> <ppid> <us>", "arg <i> <text>", then "cmd <us> <line>" per command
-//                   (times in microseconds since the epoch)
-//   player.say      FIFO; what one write puts in it is printed on standard output in one write,
-//                   unless it is "@close" (close standard output, live on), "@exit <status>" or
-//                   "@flood <bytes>" (that much output in large writes, then "flooded" in the log)
+// A scripted stand-in for the player. It runs where the player would, records what it is given
+// and says what the test tells it to. All files live in $INKPLAY_ROOT:
+//   player.log      "start <pid> <ppid> <us>" once it can be told things, "arg <i> <text>",
+//                   "cmd <us> <line>" per command, "end <us>" just before it exits on its own
+//   player.say      FIFO (made if missing) of messages, each ended by a NUL: printed on standard output in one
+//                   write, unless it is "@close" (close standard output, live on), "@exit
+//                   <status>" or "@flood <bytes>" (that much output, then "flooded" in the log)
 //   player.percent  if present, get_percent_pos is answered with the number it holds
 // It ends on end of input, on "@exit", and by the default action of SIGINT or SIGKILL.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
 
 std::string root;
+
+long long now_us() {
+  timeval tv;
+  gettimeofday(&tv, nullptr);
+  return tv.tv_sec * 1000000LL + tv.tv_usec;
+}
 
 void log_line(const std::string& line) {
   int fd = open((root + "/player.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -28,10 +34,9 @@ void log_line(const std::string& line) {
   close(fd);
 }
 
-long long now_us() {
-  timeval tv;
-  gettimeofday(&tv, nullptr);
-  return tv.tv_sec * 1000000LL + tv.tv_usec;
+[[noreturn]] void end(int status) {
+  log_line("end " + std::to_string(now_us()));
+  exit(status);
 }
 
 void say(const std::string& text) {
@@ -49,11 +54,11 @@ void on_command(const std::string& line) {
   fclose(f);
 }
 
-void on_control(const std::string& text) {
-  if (text.rfind("@close", 0) == 0) {
+void on_message(const std::string& text) {
+  if (text == "@close") {
     close(1);
   } else if (text.rfind("@exit", 0) == 0) {
-    exit(atoi(text.c_str() + 5));
+    end(atoi(text.c_str() + 5));
   } else if (text.rfind("@flood", 0) == 0) {
     // Noise, position answers at chunk starts and in the middle, and announcements.
     std::string block;
@@ -67,12 +72,13 @@ void on_control(const std::string& text) {
   }
 }
 
-// Splits what arrived into lines and hands each complete one on.
-void take_lines(std::string& pending) {
-  for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
-    std::string line = pending.substr(0, nl);
-    pending.erase(0, nl + 1);
-    on_command(line);
+// Hands on every whole unit (ended by `separator`) that has arrived.
+template <typename handler>
+void take(std::string& pending, char separator, handler handle) {
+  for (size_t at; (at = pending.find(separator)) != std::string::npos;) {
+    std::string unit = pending.substr(0, at);
+    pending.erase(0, at + 1);
+    handle(unit);
   }
 }
 
@@ -81,24 +87,28 @@ void take_lines(std::string& pending) {
 int main(int argc, char** argv) {
   const char* r = getenv("INKPLAY_ROOT");
   root = r ? r : ".";
+  // Open before saying we started: whoever reads "start" may write to it at once.
+  std::string say_path = root + "/player.say";
+  mkfifo(say_path.c_str(), 0600);
+  pollfd fds[2] = {{0, POLLIN, 0}, {open(say_path.c_str(), O_RDWR | O_CLOEXEC), POLLIN, 0}};
   log_line("start " + std::to_string(getpid()) + " " + std::to_string(getppid()) + " " +
            std::to_string(now_us()));
   for (int i = 0; i < argc; ++i) log_line("arg " + std::to_string(i) + " " + argv[i]);
 
-  pollfd fds[2] = {{0, POLLIN, 0}, {open((root + "/player.say").c_str(), O_RDWR), POLLIN, 0}};
-  std::string commands;
+  std::string commands, messages;
   for (;;) {
     if (poll(fds, 2, -1) < 0) continue;
     char buf[4096];
     if (fds[0].revents) {
       ssize_t n = read(0, buf, sizeof buf);
-      if (n <= 0) return 0;
+      if (n <= 0) end(0);
       commands.append(buf, static_cast<size_t>(n));
-      take_lines(commands);
+      take(commands, '\n', on_command);
     }
     if (fds[1].revents) {
       ssize_t n = read(fds[1].fd, buf, sizeof buf);
-      if (n > 0) on_control(std::string(buf, static_cast<size_t>(n)));
+      if (n > 0) messages.append(buf, static_cast<size_t>(n));
+      take(messages, '\0', on_message);
     }
   }
 }

@@ -9,7 +9,6 @@
 // are sent with Alt held. Ctrl-C sends Alt+H.
 #include <fcntl.h>
 #include <linux/input.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -32,16 +31,13 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-struct update_line {
-  int x1, y1, x2, y2;
-};
-
 struct simulator {
-  std::string root, out;
+  device_root* root = nullptr;
+  std::string out;
   pid_t daemon = -1;
   int keyboard = -1;
   int frames = 0;
-  std::vector<update_line> updates;
+  std::vector<logged_update> updates;
   FILE* log = nullptr;
   clock_type::time_point start = clock_type::now();
 
@@ -56,11 +52,7 @@ void note(const std::string& text) {
 }
 
 void send_record(uint16_t code, int32_t value) {
-  input_event ev = {};
-  ev.type = EV_KEY;
-  ev.code = code;
-  ev.value = value;
-  if (write(sim.keyboard, &ev, sizeof ev) != sizeof ev) perror("keyboard");
+  if (!write_key_record(sim.keyboard, code, value)) perror("keyboard");
 }
 
 void send_key(uint16_t code, bool alt, const std::string& name) {
@@ -73,20 +65,13 @@ void send_key(uint16_t code, bool alt, const std::string& name) {
 
 // Converts every panel snapshot the driver stand-in saved since the last call.
 void collect_frames() {
-  std::ifstream in(sim.root + "/updates.log");
-  std::vector<update_line> all;
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream fields(line);
-    double t;
-    update_line u;
-    if (fields >> t >> u.x1 >> u.y1 >> u.x2 >> u.y2) all.push_back(u);
-  }
+  std::vector<logged_update> all = read_updates(sim.root->path("updates.log"));
   for (;;) {
     char name[64];
     snprintf(name, sizeof name, "/panel-%05d", sim.frames + 1);
-    std::string raw = sim.root + "/panels" + name + ".raw";
+    std::string raw = sim.root->path("panels") + name + ".raw";
     if (access(raw.c_str(), R_OK) != 0 || static_cast<size_t>(sim.frames) >= all.size()) return;
-    const update_line& u = all[sim.frames];
+    const logged_update& u = all[sim.frames];
     panel_to_png(raw, sim.out + "/panels" + name + ".png");
     unlink(raw.c_str());
     sim.updates.push_back(u);
@@ -106,13 +91,13 @@ void keep_frame(const std::string& name) {
 }
 
 // Index of the first update at or after `from` that matches.
-int find_update(size_t from, bool (*match)(const update_line&)) {
+int find_update(size_t from, bool (*match)(const logged_update&)) {
   for (size_t i = from; i < sim.updates.size(); ++i)
     if (match(sim.updates[i])) return static_cast<int>(i);
   return -1;
 }
-bool is_title(const update_line& u) { return u.y1 == 773; }
-bool is_full(const update_line& u) { return u.x1 == 0 && u.y1 == 40 && u.x2 == 599 && u.y2 == 799; }
+bool is_title(const logged_update& u) { return u.y1 == 773; }
+bool is_full(const logged_update& u) { return u.x1 == 0 && u.y1 == 40 && u.x2 == 599 && u.y2 == 799; }
 
 // The demo, one step at a time; each waits for what the panel must show before going on.
 struct demo_script {
@@ -201,22 +186,6 @@ void forward_terminal_keys() {
   }
 }
 
-pid_t find_daemon() {
-  for (int i = 0; i < 500; ++i) {
-    int32_t player = 0;
-    std::ifstream pid_file(sim.root + "/tmp/mplayer.pid", std::ios::binary);
-    if (pid_file.read(reinterpret_cast<char*>(&player), 4)) {
-      std::ifstream stat("/proc/" + std::to_string(player) + "/stat");
-      std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-      size_t close = text.rfind(')');
-      int ppid = 0;
-      if (close != std::string::npos && sscanf(text.c_str() + close + 2, "%*c %d", &ppid) == 1) return ppid;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return -1;
-}
-
 std::string find_mplayer() {
   const char* path = getenv("PATH");
   std::istringstream dirs(path ? path : "/usr/bin");
@@ -249,39 +218,30 @@ int main(int argc, char** argv) {
   mkdir(sim.out.c_str(), 0755);
   mkdir((sim.out + "/panels").c_str(), 0755);
   sim.log = fopen((sim.out + "/log.txt").c_str(), "w");
-  sim.root = make_sim_root(mplayer);
-  note("device root " + sim.root);
+  root_options options;
+  options.patterned = false;
+  options.player = mplayer;  // a link, so that the player named in the pid file is recognised
+  device_root root(options);
+  sim.root = &root;
+  prepare_sim_root(root);
+  note("device root " + root.dir);
 
   bool has_audio_option = false;
   for (const std::string& a : args) has_audio_option |= a == "-ao";
   if (demo) {
-    write_tone_wav(sim.root + "/media/Morning.wav", 10, 440);
-    write_tone_wav(sim.root + "/media/Second song.wav", 10, 660);
-    write_tone_wav(sim.root + "/media/Evening.wav", 5, 550);
-    if (chdir((sim.root + "/media").c_str()) != 0) return 2;
+    write_tone_wav(root.path("media/Morning.wav"), 10, 440);
+    write_tone_wav(root.path("media/Second song.wav"), 10, 660);
+    write_tone_wav(root.path("media/Evening.wav"), 5, 550);
+    if (chdir(root.path("media").c_str()) != 0) return 2;
     args = {"Morning.wav", "Second song.wav", "Evening.wav"};
   }
   if ((demo || access("/dev/snd", F_OK) != 0) && !has_audio_option)
     args.insert(args.begin(), {"-ao", "null"});  // no sound device here: play silently
 
-  setenv("INKPLAY_ROOT", sim.root.c_str(), 1);
-  setenv("DFBARGS", "system=dummy", 1);
-  setenv("INKPLAY_UPDATE_LOG", (sim.root + "/updates.log").c_str(), 1);
-  setenv("INKPLAY_PANEL_DIR", (sim.root + "/panels").c_str(), 1);
-  setenv("HOME", sim.root.c_str(), 1);  // MPlayer's own configuration stays in the root
-  prctl(PR_SET_CHILD_SUBREAPER, 1);
-  pid_t launcher = fork();
-  if (launcher == 0) {
-    setenv("LD_PRELOAD", UPDATE_RECORDER, 1);
-    std::vector<char*> child_argv = {const_cast<char*>(INKPLAY_BINARY)};
-    for (std::string& a : args) child_argv.push_back(a.data());
-    child_argv.push_back(nullptr);
-    execv(INKPLAY_BINARY, child_argv.data());
-    _exit(127);
-  }
-  waitpid(launcher, nullptr, 0);
-  sim.daemon = find_daemon();
-  sim.keyboard = open((sim.root + "/dev/input/event0").c_str(), O_RDWR | O_NONBLOCK);
+  launch_options launch;
+  launch.env = {"INKPLAY_PANEL_DIR=" + root.path("panels")};
+  if (launch_inkplay(root, args, launch)) sim.daemon = find_player(root, "", std::chrono::seconds(5)).daemon;
+  sim.keyboard = open(root.path("dev/input/event0").c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   note("inkplay running as pid " + std::to_string(sim.daemon));
 
   bool interactive = !demo && isatty(0);
@@ -312,12 +272,8 @@ int main(int argc, char** argv) {
   collect_frames();
   bool clean_exit = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   note(std::string("inkplay ended, ") + (clean_exit ? "status 0" : "status " + std::to_string(status)));
-  std::ifstream power(sim.root + "/power.log");
-  int power_calls = 0;
-  for (std::string line; std::getline(power, line);) ++power_calls;
-  note("power tool ran " + std::to_string(power_calls) + " times");
+  note("power tool ran " + std::to_string(read_lines(root.path("power.log")).size()) + " times");
   fclose(sim.log);
-  remove_tree(sim.root);
   printf("inkplay-sim: %d panel updates, pictures and log in %s\n", sim.frames, sim.out.c_str());
   return clean_exit && !script.failed ? 0 : 1;
 }

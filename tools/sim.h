@@ -3,12 +3,12 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
-// Builds the root: a framebuffer showing a page of text, FIFO keyboards, MPlayer linked in as
-// the player, a logging power tool, the font. Returns the root's path.
-std::string make_sim_root(const std::string& mplayer);
-void remove_tree(const std::string& path);
+#include "tools/device_root.h"
+
+// Lays out what the simulator adds to a device root: a page of text on the panel, drawn with
+// the display layer itself, and the folders for panel snapshots and generated media.
+void prepare_sim_root(const device_root& root);
 
 // Converts a 240000-byte framebuffer snapshot (4-bit, 15 black) into a 600x800 grey PNG.
 bool panel_to_png(const std::string& raw_path, const std::string& png_path);

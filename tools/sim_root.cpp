@@ -4,21 +4,14 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <vector>
 
 #include "display/display.h"
 #include "tools/png_writer.h"
 #include "tools/sim.h"
 
 namespace {
-
-void write_text(const std::string& path, const std::string& text, mode_t mode = 0644) {
-  std::ofstream(path, std::ios::binary) << text;
-  chmod(path.c_str(), mode);
-}
 
 // A page as a reader would leave it: a status strip in the top rows inkplay never touches, and
 // some text in the working area, drawn with the display layer itself in a child process so that
@@ -64,39 +57,17 @@ void draw_page(const std::string& root) {
 
 }  // namespace
 
-std::string make_sim_root(const std::string& mplayer) {
-  char templ[] = "/tmp/inkplay-sim-XXXXXX";
-  std::string root = mkdtemp(templ);
-  for (const char* d : {"/dev", "/dev/input", "/mnt", "/mnt/us", "/mnt/us/system", "/usr", "/usr/bin",
-                        "/usr/java", "/usr/java/lib", "/usr/java/lib/fonts", "/tmp", "/panels", "/media"})
-    mkdir((root + d).c_str(), 0755);
-  write_text(root + "/dev/fb0", std::string(fb_map_bytes, '\0'));  // nibble 0: white
-  for (int i = 0; i < 3; ++i) mkfifo((root + "/dev/input/event" + std::to_string(i)).c_str(), 0600);
-  // A link, so that the player found through the pid file is recognised as the player.
-  if (symlink(mplayer.c_str(), (root + "/mnt/us/system/mplayer").c_str()) != 0) perror("player link");
-  write_text(root + "/usr/bin/lipc-set-prop",
-             "#!/bin/sh\necho \"$(date +%s.%N) $*\" >> \"$INKPLAY_ROOT/power.log\"\n", 0755);
-  if (symlink(SIM_FONT, (root + "/usr/java/lib/fonts/Helvetica_LT_75_Bold.ttf").c_str()) != 0)
-    perror("font link");
-  draw_page(root);
-  return root;
-}
-
-void remove_tree(const std::string& path) {
-  if (path.rfind("/tmp/inkplay-sim-", 0) != 0) return;
-  std::string cmd = "rm -rf '" + path + "'";
-  if (system(cmd.c_str()) != 0) perror("rm");
+void prepare_sim_root(const device_root& root) {
+  for (const char* d : {"panels", "media"}) mkdir(root.path(d).c_str(), 0755);
+  draw_page(root.dir);
 }
 
 bool panel_to_png(const std::string& raw_path, const std::string& png_path) {
-  std::ifstream in(raw_path, std::ios::binary);
-  std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string raw = read_file(raw_path);
   if (raw.size() != static_cast<size_t>(fb_map_bytes)) return false;
+  const auto* fb = reinterpret_cast<const uint8_t*>(raw.data());
   std::vector<uint8_t> grey(static_cast<size_t>(screen_width) * screen_height);
-  for (size_t i = 0; i < grey.size(); ++i) {
-    uint8_t byte = static_cast<uint8_t>(raw[i / 2]);
-    int nibble = i % 2 ? byte & 0x0F : byte >> 4;
-    grey[i] = static_cast<uint8_t>(255 - nibble * 17);
-  }
+  for (size_t i = 0; i < grey.size(); ++i)
+    grey[i] = static_cast<uint8_t>(255 - fb_nibble(fb, int(i % screen_width), int(i / screen_width)) * 17);
   return write_png(png_path, screen_width, screen_height, 1, grey.data());
 }

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "display/display.h"
-#include "tests/harness.h"
+#include "tools/device_root.h"
 #include "tools/update_recorder.h"
 
 inline uint8_t top_rows_at_start[working_area_offset];

@@ -1,9 +1,11 @@
-// The in-process tests share one display: DirectFB on its dummy system over a device root.
+// The in-process tests share one device root: its keyboards, and with the display, DirectFB on
+// its dummy system over its framebuffer.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "display/display.h"
+#include "input/input.h"
 #include "tests/harness.h"
 #include "tools/update_recorder.h"
 
@@ -14,14 +16,16 @@ int main(int argc, char** argv) {
   if (testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
   device_root root;
   setenv("INKPLAY_ROOT", root.dir.c_str(), 1);
+#ifdef WITH_DISPLAY
   setenv("DFBARGS", "system=dummy", 1);
   DirectFBInit(&argc, &argv);
   display_open();
-  at_startup.updates = recorded_update_count();
-  at_startup.first_update = recorded_update(0);
-  at_startup.working_area_kept = true;
+  recorded_area first = recorded_update(0);
+  at_startup = {recorded_update_count(), first.x1, first.y1, first.x2, first.y2, true};
   for (int i = 0; i < working_area_bytes; ++i)
-    if (screen.working_area[i] != device_root::pattern_byte(working_area_offset + i))
-      at_startup.working_area_kept = false;
+    at_startup.working_area_kept &= screen.working_area[i] == device_root::pattern_byte(working_area_offset + i);
+#else
+  open_input_devices();
+#endif
   return RUN_ALL_TESTS();
 }

@@ -1,0 +1,271 @@
+#include "tools/device_root.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/input.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Marks everything this process starts, so that a guardian can end it once this process is gone.
+char owner_entry[64];
+
+void make_dirs(const std::string& path) {
+  for (size_t i = 1; i <= path.size(); ++i)
+    if (i == path.size() || path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
+}
+
+void link_to(const std::string& target, const std::string& path) {
+  if (symlink(target.c_str(), path.c_str()) != 0) perror(path.c_str());
+}
+
+void close_from(int first) {
+  if (syscall(SYS_close_range, first, ~0u, 0) == 0) return;
+  for (int fd = first; fd < 1024; ++fd) close(fd);
+}
+
+// The guardian outlives this process by a moment: it waits for end of file on a pipe whose only
+// writer is this process (held close-on-exec), then ends whatever carries this process's mark.
+// It keeps none of our descriptors, so that ctest sees the end of our output when we die, and it
+// leaves our session and process group, so that what kills us does not kill it.
+void start_guardian() {
+  if (owner_entry[0]) return;
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  snprintf(owner_entry, sizeof owner_entry, "INKPLAY_OWNER=%d.%ld.%ld", static_cast<int>(getpid()),
+           static_cast<long>(now.tv_sec), now.tv_nsec);
+  int watch[2];
+  if (pipe2(watch, O_CLOEXEC) != 0) return;
+  if (fork() == 0) {
+    setsid();
+    int null = open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3; ++fd) dup2(null, fd);
+    dup2(watch[0], 3);
+    close_from(4);
+    char byte;
+    while (read(3, &byte, 1) < 0 && errno == EINTR) {
+    }
+    end_processes_with(owner_entry);
+    _exit(0);
+  }
+  close(watch[0]);  // watch[1] stays open, unused, until this process ends
+}
+
+std::vector<std::string> environment_with(const std::vector<std::string>& entries) {
+  std::vector<std::string> env;
+  auto name_of = [](const std::string& e) { return e.substr(0, e.find('=') + 1); };
+  for (char** e = environ; *e; ++e) {
+    bool replaced = false;
+    for (const std::string& entry : entries) replaced |= name_of(entry) == name_of(*e);
+    if (!replaced) env.push_back(*e);
+  }
+  env.insert(env.end(), entries.begin(), entries.end());
+  return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  for (std::string& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+bool environment_holds(pid_t pid, const std::string& entry) {
+  std::string env = read_file("/proc/" + std::to_string(pid) + "/environ");
+  for (size_t at = 0, end; at < env.size(); at = end + 1) {
+    end = env.find('\0', at);
+    if (end == std::string::npos) end = env.size();
+    if (env.compare(at, end - at, entry) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// Read without following a link or waiting on a FIFO that a test put there.
+std::string read_pid_file(const device_root& root) {
+  int fd = open(root.path("tmp/mplayer.pid").c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return "";
+  char bytes[8];
+  struct stat st;
+  ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, bytes, sizeof bytes) : 0;
+  close(fd);
+  return std::string(bytes, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+device_root::device_root(const root_options& options) {
+  const char* tmp = getenv("TMPDIR");
+  std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/inkplay-root-XXXXXX";
+  if (!mkdtemp(templ.data())) perror("mkdtemp");
+  dir = templ;
+  for (const char* d : {"dev/input", "mnt/us/system", "usr/bin", "usr/java/lib/fonts", "tmp"})
+    make_dirs(path(d));
+  if (options.framebuffer) {
+    std::string fb(240000, '\0');
+    if (options.patterned)
+      for (size_t i = 0; i < fb.size(); ++i) fb[i] = static_cast<char>(pattern_byte(i));
+    write_file(path("dev/fb0"), fb);
+  }
+  for (int i = 0; i < 3; ++i)
+    if (i != 1 || options.event1) mkfifo(path("dev/input/event" + std::to_string(i)).c_str(), 0600);
+  if (!options.player.empty()) link_to(options.player, path("mnt/us/system/mplayer"));
+  write_file(path("usr/bin/lipc-set-prop"), "#!/bin/sh\necho \"$0 $*\" >> \"$INKPLAY_ROOT/power.log\"\n", 0755);
+  if (options.font) link_to(HOST_FONT, path("usr/java/lib/fonts/Helvetica_LT_75_Bold.ttf"));
+}
+
+device_root::~device_root() {
+  end_processes_with("INKPLAY_ROOT=" + dir);
+  std::string cmd = "rm -rf '" + dir + "'";
+  if (system(cmd.c_str()) != 0) perror("rm");
+}
+
+std::vector<uint8_t> device_root::framebuffer() const {
+  std::string s = read_file(path("dev/fb0"));
+  return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, int output_fd,
+            int input_fd) {
+  start_guardian();
+  std::vector<std::string> entries = env;
+  entries.push_back(owner_entry);
+  std::vector<std::string> args_copy = argv, env_copy = environment_with(entries);
+  std::vector<char*> args = pointers(args_copy), envp = pointers(env_copy);
+  int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int out = output_fd >= 0 ? output_fd : null;
+    dup2(input_fd >= 0 ? input_fd : null, 0);
+    dup2(out, 1);
+    dup2(out, 2);
+    close_from(3);
+    execvpe(args[0], args.data(), envp.data());
+    _exit(127);
+  }
+  close(null);
+  return pid;
+}
+
+bool launch_inkplay(const device_root& root, const std::vector<std::string>& args,
+                    const launch_options& options) {
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  std::vector<std::string> argv = options.wrapper;
+  argv.push_back(INKPLAY_BINARY);
+  argv.insert(argv.end(), args.begin(), args.end());
+  const char* asan = getenv("ASAN_OPTIONS");
+  std::vector<std::string> env = {
+      "INKPLAY_ROOT=" + root.dir, "DFBARGS=system=dummy", "LD_PRELOAD=" UPDATE_RECORDER,
+      "INKPLAY_UPDATE_LOG=" + root.path("updates.log"),
+      "HOME=" + root.dir,  // MPlayer's configuration stays in the root
+      // The recorder is preloaded ahead of the sanitizer runtime in sanitized builds.
+      std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
+  env.insert(env.end(), options.env.begin(), options.env.end());
+  int log = open(root.path("inkplay.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  pid_t launcher = spawn(argv, env, options.output_fd >= 0 ? options.output_fd : log);
+  close(log);
+  if (launcher < 0) return false;
+  auto end = std::chrono::steady_clock::now() + 10s;
+  while (waitpid(launcher, nullptr, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+player_process find_player(const device_root& root, const std::string& previous,
+                           std::chrono::milliseconds timeout) {
+  player_process found;
+  auto end = std::chrono::steady_clock::now() + timeout;
+  do {
+    std::string pid = read_pid_file(root);
+    if (pid.size() == 4 && pid != previous) {
+      memcpy(&found.player, pid.data(), 4);
+      std::string stat = read_file("/proc/" + std::to_string(found.player) + "/stat");
+      size_t close = stat.rfind(')');
+      if (close != std::string::npos && sscanf(stat.c_str() + close + 2, "%*c %d", &found.daemon) == 1)
+        return found;
+    }
+    std::this_thread::sleep_for(5ms);
+  } while (std::chrono::steady_clock::now() < end);
+  return found;
+}
+
+void end_processes_with(const std::string& entry) {
+  for (int round = 0; round < 100; ++round) {
+    int found = 0;
+    if (DIR* proc = opendir("/proc")) {
+      while (dirent* d = readdir(proc)) {
+        pid_t pid = atoi(d->d_name);
+        if (pid > 1 && pid != getpid() && environment_holds(pid, entry)) {
+          kill(pid, SIGKILL);
+          ++found;
+        }
+      }
+      closedir(proc);
+    }
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    if (!found) return;
+    std::this_thread::sleep_for(20ms);
+  }
+}
+
+bool write_key_record(int fd, uint16_t code, int32_t value, uint16_t type) {
+  input_event ev = {};
+  ev.type = type;
+  ev.code = code;
+  ev.value = value;
+  return write(fd, &ev, sizeof ev) == static_cast<ssize_t>(sizeof ev);
+}
+
+std::vector<logged_update> read_updates(const std::string& log_path) {
+  std::vector<logged_update> updates;
+  for (const std::string& line : read_lines(log_path)) {
+    logged_update u = {};
+    std::istringstream in(line);
+    if (in >> u.time >> u.x1 >> u.y1 >> u.x2 >> u.y2) updates.push_back(u);
+  }
+  return updates;
+}
+
+int fb_nibble(const uint8_t* fb, int x, int y) {
+  uint8_t byte = fb[y * 300 + x / 2];
+  return x % 2 ? byte & 0x0F : byte >> 4;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::vector<std::string> read_lines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+void write_file(const std::string& path, const std::string& text, unsigned mode) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  chmod(path.c_str(), mode);
+}

@@ -1,0 +1,82 @@
+// A simulated device: a folder laid out as the device's file system, inkplay started in it, and
+// what the stand-ins there recorded. Passive: the simulator, the benchmarks and the tests drive it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct root_options {
+  bool framebuffer = true;  // dev/fb0
+  bool patterned = true;    // fill it with pattern_byte() (else white, nibble 0)
+  bool event1 = true;       // dev/input/event1
+  bool font = true;         // a real TrueType font at the platform font path
+  std::string player;       // the program linked at the player path; empty: none
+};
+
+// dev/fb0, FIFOs dev/input/event0..2, the player link, a power tool that logs its calls to
+// power.log, the font, tmp/ for the pid file. The destructor ends every process started in the
+// root (found by INKPLAY_ROOT in its environment, so never a process that merely reuses a pid)
+// and removes the folder.
+struct device_root {
+  std::string dir;
+  explicit device_root(const root_options& options = {});
+  ~device_root();
+  device_root(const device_root&) = delete;
+  std::string path(const std::string& relative) const { return dir + "/" + relative; }
+  std::vector<uint8_t> framebuffer() const;
+  static uint8_t pattern_byte(size_t offset) { return static_cast<uint8_t>(offset * 7 + 3); }
+};
+
+struct launch_options {
+  std::vector<std::string> wrapper;  // run inkplay under this command (valgrind, say)
+  std::vector<std::string> env;      // more NAME=value entries
+  int output_fd = -1;                // inkplay's standard output and error; -1: root/inkplay.log
+};
+
+// Starts a program with only descriptors 0-2 (input from input_fd or /dev/null, output to
+// output_fd or /dev/null), the given environment entries added, and a mark that lets the
+// guardian end it if this process dies first. Returns its pid, or -1.
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+            int output_fd = -1, int input_fd = -1);
+
+// Starts inkplay in the root (DirectFB's dummy system, the update recorder preloaded) and
+// returns once the launcher has returned, which daemon() does at once. This process becomes a
+// child subreaper, so the detached inkplay is its child again and can be waited for.
+bool launch_inkplay(const device_root& root, const std::vector<std::string>& args,
+                    const launch_options& options = {});
+
+// The root's pid file, if it is a regular file (else empty).
+std::string read_pid_file(const device_root& root);
+
+// The player named by the root's pid file (once it differs from `previous`) and its parent,
+// the inkplay that started it.
+struct player_process {
+  pid_t player = -1, daemon = -1;
+};
+player_process find_player(const device_root& root, const std::string& previous,
+                           std::chrono::milliseconds timeout);
+
+// SIGKILLs every process whose environment holds this NAME=value entry, until none is left
+// (at most two seconds), and reaps those that are children of this process.
+void end_processes_with(const std::string& entry);
+
+// One native input_event record in one write; false when it could not be written whole.
+bool write_key_record(int fd, uint16_t code, int32_t value, uint16_t type = 1);
+
+// Screen coordinates of an area update, as the driver stand-in logged it.
+struct logged_update {
+  double time;
+  int x1, y1, x2, y2;
+};
+std::vector<logged_update> read_updates(const std::string& log_path);
+
+// The nibble of pixel (x, y) in a framebuffer image (screen coordinates; 15 is black).
+int fb_nibble(const uint8_t* fb, int x, int y);
+
+std::string read_file(const std::string& path);
+std::vector<std::string> read_lines(const std::string& path);
+void write_file(const std::string& path, const std::string& text, unsigned mode = 0644);
