@@ -1,78 +1,24 @@
 // The display layer on real DirectFB (dummy system) over a device root: real pixels in the
 // surface, real nibbles in the mapped framebuffer file, and the area updates at the ioctl.
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <string>
-#include <vector>
 
-#include "display/display.h"
 #include "input/input.h"
 #include "platform/device_paths.h"
-#include "supervisor/supervisor.h"
 #include "tests/harness.h"
-#include "tools/update_recorder.h"
+#include "tests/on_display.h"
 
 namespace {
 
-struct rect {
-  int x1, y1, x2, y2;
-  bool operator==(const rect&) const = default;
-};
+// A counting stand-in for SetColor, put in the real interface record.
+namespace set_color {
+int calls;
+DFBResult (*original)(IDirectFBSurface*, u8, u8, u8, u8);
+DFBResult call(IDirectFBSurface* s, u8 r, u8 g, u8 b, u8 a) { return ++calls, original(s, r, g, b, a); }
+}  // namespace set_color
 
-std::ostream& operator<<(std::ostream& os, const rect& r) {
-  return os << "(" << r.x1 << "," << r.y1 << ")-(" << r.x2 << "," << r.y2 << ")";
-}
-
-std::vector<rect> updates() {
-  std::vector<rect> out;
-  for (int i = 0; i < recorded_update_count(); ++i) {
-    recorded_area a = recorded_update(i);
-    EXPECT_EQ(a.effect, 0);
-    out.push_back({a.x1, a.y1, a.x2, a.y2});
-  }
-  return out;
-}
-
-// The panel value of surface pixel (x, y) as the framebuffer holds it.
-int panel(int x, int y) {
-  uint8_t byte = screen.working_area[y * fb_row_bytes + x / 2];
-  return x % 2 ? byte & 0x0F : byte >> 4;
-}
-
-uint32_t grey(uint32_t level) { return 0xFF000000 | level * 0x111111; }
-
-int (*original_set_color)(IDirectFBSurface*, u8, u8, u8, u8);
-int set_color_calls;
-DFBResult counting_set_color(IDirectFBSurface* s, u8 r, u8 g, u8 b, u8 a) {
-  ++set_color_calls;
-  return static_cast<DFBResult>(original_set_color(s, r, g, b, a));
-}
-
-int (*original_create_font)(IDirectFB*, const char*, const DFBFontDescription*, IDirectFBFont**);
-int create_font_calls;
-DFBResult counting_create_font(IDirectFB* d, const char* p, const DFBFontDescription* desc,
-                               IDirectFBFont** f) {
-  ++create_font_calls;
-  return static_cast<DFBResult>(original_create_font(d, p, desc, f));
-}
-
-class Display : public testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(display_ready());
-    flush_dirty();
-    clear_recorded_updates();
-    set_attrs(0);
-    last_percent = 0;
-    playback = {};
-  }
-  static void fill_surface(uint32_t pixel) {
-    for (uint32_t& p : surface_pixels) p = pixel;
-  }
-};
+using Display = OnDisplay;
 
 TEST_F(Display, OpenKeepsTheScreenAndRefreshesTheWorkingAreaOnce) {
   EXPECT_TRUE(at_startup.working_area_kept);
@@ -88,12 +34,12 @@ TEST_F(Display, RefreshAreaAddsTheMarginAndCapsAtTheEdge) {
 }
 
 // Level L becomes 15 - L; even columns go to the high nibble, odd ones to the low nibble, and
-// the other nibble of a byte at the region's edge is kept.
+// the other nibble of a byte at the region's edge is kept. Far drawings make one update of
+// their bounding rectangle; a region reaching only column 0 waits for a wider flush.
 TEST_F(Display, FlushConvertsExactlyTheDirtyPixels) {
-  fill_surface(grey(15));
   memset(screen.working_area + 5 * fb_row_bytes, 0x5A, fb_row_bytes);
-  surface_pixels[5 * surface_width + 3] = grey(0);
-  surface_pixels[5 * surface_width + 4] = grey(6);
+  pixel(3, 5) = grey(0);
+  pixel(4, 5) = grey(6);
   mark_dirty(3, 5, 4, 6);
   flush_dirty();
   EXPECT_EQ(panel(2, 5), 0x5);  // outside, same byte as column 3
@@ -101,89 +47,63 @@ TEST_F(Display, FlushConvertsExactlyTheDirtyPixels) {
   EXPECT_EQ(panel(4, 5), 9);
   EXPECT_EQ(panel(5, 5), 0xA);  // outside, same byte as column 4
   EXPECT_EQ(panel(4, 6), 0);
-  EXPECT_EQ(updates(), (std::vector<rect>{{3, 45, 6, 48}}));
   EXPECT_TRUE(dirty_region_empty());
-}
 
-TEST_F(Display, EmptyAndColumnZeroRegionsAreNotFlushed) {
-  flush_dirty();
-  fill_surface(grey(0));
   set_fill_only();
   set_bg(0);
-  draw_box(0, 100, 1, 5);  // only column 0: waits for a wider flush
-  dirty_rect before = dirty_region;
+  draw_box(0, 100, 1, 5);
+  dirty_rect column_zero = dirty_region;
   flush_dirty();
-  EXPECT_TRUE(updates().empty());
-  EXPECT_EQ(memcmp(&before, &dirty_region, sizeof before), 0);
+  EXPECT_TRUE(same_region(column_zero, dirty_region));
   draw_box(1, 100, 1, 1);
+  draw_box(500, 600, 5, 5);
   flush_dirty();
-  EXPECT_EQ(updates(), (std::vector<rect>{{0, 140, 3, 146}}));
+  EXPECT_EQ(updates(), (std::vector<rect>{{3, 45, 6, 48}, {0, 140, 506, 646}}));
   EXPECT_EQ(panel(0, 104), 15);
 }
 
-TEST_F(Display, ManyDrawingsOneUpdateOfTheirBoundingRectangle) {
-  set_fill_only();
-  set_bg(0);
-  draw_box(10, 10, 5, 5);
-  draw_box(500, 600, 5, 5);
-  flush_dirty();
-  EXPECT_EQ(updates(), (std::vector<rect>{{10, 50, 506, 646}}));
-}
-
-TEST_F(Display, BoxModes) {
-  set_fg(0);
-  set_bg(15);
+// Outline and fill; an empty box and a fill-only text draw nothing. The colour is set only
+// when the grey level changes, even across a new attribute word.
+TEST_F(Display, BoxModesAndTheLevelCache) {
+  set_color::original = screen.surface->SetColor;
+  screen.surface->SetColor = set_color::call;
+  set_color::calls = 0;
   draw_box(40, 20, 10, 10);
-  EXPECT_EQ(surface_pixels[20 * surface_width + 40], grey(0));  // outline
-  EXPECT_EQ(surface_pixels[25 * surface_width + 45], grey(15));  // fill
+  EXPECT_EQ(pixel(40, 20), grey(0));   // outline
+  EXPECT_EQ(pixel(45, 25), grey(15));  // fill
+  EXPECT_EQ(set_color::calls, 2);
   dirty_rect before = dirty_region;
   draw_box(60, 20, 0, 10);
-  EXPECT_EQ(memcmp(&before, &dirty_region, sizeof before), 0);
   set_fill_only();
   EXPECT_EQ(draw_text(100, 100, "hidden"), 0);
-  draw_box(70, 20, 4, 4);
-  EXPECT_EQ(surface_pixels[21 * surface_width + 71], grey(15));
-}
-
-TEST_F(Display, ColourIsSetOnlyWhenTheLevelChanges) {
-  original_set_color = reinterpret_cast<decltype(original_set_color)>(screen.surface->SetColor);
-  screen.surface->SetColor = counting_set_color;
-  set_color_calls = 0;
-  set_fill_only();
+  EXPECT_TRUE(same_region(before, dirty_region));
   set_bg(3);
   draw_box(0, 0, 4, 4);
   draw_box(10, 0, 4, 4);
-  EXPECT_EQ(set_color_calls, 1);
-  set_attrs(0x12345u);  // a new word keeps the cached level
+  set_attrs(0x12345u);
   set_fill_only();
   set_bg(3);
   draw_box(20, 0, 4, 4);
-  EXPECT_EQ(set_color_calls, 1);
-  screen.surface->SetColor = reinterpret_cast<decltype(screen.surface->SetColor)>(original_set_color);
+  EXPECT_EQ(set_color::calls, 3);
+  EXPECT_EQ(pixel(21, 1), grey(3));
+  screen.surface->SetColor = set_color::original;
 }
 
-TEST_F(Display, FontIsSearchedOnceAndTextWidthMatchesDrawing) {
-  original_create_font = reinterpret_cast<decltype(original_create_font)>(screen.dfb->CreateFont);
-  screen.dfb->CreateFont = counting_create_font;
-  create_font_calls = 0;
-  static const char other_path[] = "/nonexistent/font.ttf";
-  select_font(other_path, 20);
+// The font is searched once per path and size (the line height below the size asked for); a
+// font that cannot be loaded draws and marks nothing; text is as wide as it draws.
+TEST_F(Display, FontSearchAndTextWidth) {
+  static const char missing[] = "/nonexistent/font.ttf";
+  select_font(missing, 20);
   EXPECT_EQ(font_state.font, nullptr);
-  EXPECT_EQ(draw_text(10, 10, "x"), 0);  // no font: nothing drawn, nothing marked
+  EXPECT_EQ(draw_text(10, 10, "x"), 0);
   EXPECT_TRUE(dirty_region_empty());
 
-  static std::string path = std::string(getenv("INKPLAY_ROOT")) +
-                            "/usr/java/lib/fonts/Helvetica_LT_75_Bold.ttf";
-  create_font_calls = 0;
+  static std::string path = device_path(device_file::font);
   select_font(path.c_str(), 20);
-  int searched = create_font_calls;
-  select_font(std::string(path).c_str(), 20);  // same path, another string
-  EXPECT_EQ(create_font_calls, searched);
+  IDirectFBFont* font = font_state.font;
+  select_font(std::string(path).c_str(), 20);  // the same path in another string
+  EXPECT_EQ(font_state.font, font) << "searched again";
   EXPECT_LT(font_state.ascender - font_state.descender, 20);
-  screen.dfb->CreateFont = reinterpret_cast<decltype(screen.dfb->CreateFont)>(original_create_font);
-
-  set_fg(0);
-  set_bg(15);
   const char* text = "Track 07 - Ünïcode?";
   int32_t width = text_width("%s", text);
   EXPECT_GT(width, 50);
@@ -197,13 +117,12 @@ TEST_F(Display, FontIsSearchedOnceAndTextWidthMatchesDrawing) {
 TEST_F(Display, Utf8SequencesAreOneCharacterAndOtherBytesStandAlone) {
   select_font(device_path(device_file::font), 20);
   EXPECT_EQ(text_width("j\xC3\xB6"), glyph_advance('j') + glyph_advance(0xF6));
-  EXPECT_EQ(text_width("Bj\xC3\xB6rk.mp3"), text_width("Bjork.mp3"));  // the font's ö is as wide as its o
+  EXPECT_EQ(text_width("Bj\xC3\xB6rk.mp3"), text_width("Bjork.mp3"));  // this font's ö is as wide as its o
   const std::vector<std::pair<std::string, std::vector<uint32_t>>> texts = {
-      {"a\xC3\xB6", {'a', 0xF6}},         {"\xE2\x82\xAC", {0x20AC}},
-      {"\xF0\x9F\x8E\xB5", {0x1F3B5}},      {"\xC3(", {0xC3, '('}},
-      {"\xC0\xAF", {0xC0, 0xAF}},           {"\xED\xA0\x80", {0xED, 0xA0, 0x80}},
-      {"\xF4\x90\x80\x80", {0xF4, 0x90, 0x80, 0x80}}, {"\xE2\x82", {0xE2, 0x82}},
-      {"\x80x", {0x80, 'x'}},
+      {"a\xC3\xB6", {'a', 0xF6}},    {"\xE2\x82\xAC", {0x20AC}},        {"\xF0\x9F\x8E\xB5", {0x1F3B5}},
+      {"\xC3(", {0xC3, '('}},        {"\xC0\xAF", {0xC0, 0xAF}},        {"\xED\xA0\x80", {0xED, 0xA0, 0x80}},
+      {"\xE2\x82", {0xE2, 0x82}},    {"\x80x", {0x80, 'x'}},
+      {"\xF4\x90\x80\x80", {0xF4, 0x90, 0x80, 0x80}},
   };
   for (const auto& [text, expect] : texts) {
     std::vector<uint32_t> seen;
@@ -212,35 +131,20 @@ TEST_F(Display, Utf8SequencesAreOneCharacterAndOtherBytesStandAlone) {
   }
 }
 
-TEST_F(Display, ProgressBarFollowsThePercentAndStaysOnTheSurface) {
-  for (uint32_t percent : {50u, 37u, 0u, 100u, 250u}) {
-    clear_recorded_updates();
-    last_percent = percent;
-    draw_progress();
-    uint32_t black = std::min(percent, 100u) * 6;
-    for (int y = 756; y < 760; ++y)
-      for (uint32_t x = 0; x < 600; ++x) ASSERT_EQ(panel(x, y), x < black ? 15 : 0) << percent << " " << x;
-    EXPECT_EQ(updates(), (std::vector<rect>{{0, 796, 599, 799}}));
-  }
-}
-
+// Right-aligned on white cells; too wide, whole characters go at the left (a UTF-8 sequence is
+// never split) and nothing is drawn off the surface.
 TEST_F(Display, TitleIsRightAlignedOnWhiteCellsAndCutAtTheLeft) {
-  fill_surface(grey(7));
-  show_title("Name.ext");
-  select_font(font_state.path, 20);
-  int32_t width = text_width("Name.ext");
-  mark_dirty(0, 700, 599, 759);  // make the grey around the title visible on the panel
+  for (uint32_t& p : surface_pixels) p = grey(7);
+  mark_dirty(0, 700, 599, 759);  // the grey around the title, on the panel
   flush_dirty();
   clear_recorded_updates();
   show_title("Name.ext");
-  int32_t height = font_state.ascender - font_state.descender;
-  ASSERT_EQ(updates().size(), 1u);
-  EXPECT_EQ(updates()[0], rect({594 - width, 773, 595, 773 + height + 1}));
+  int32_t width = text_width("Name.ext"), height = font_state.ascender - font_state.descender;
+  EXPECT_EQ(updates(), (std::vector<rect>{{594 - width, 773, 595, 773 + height + 1}}));
   EXPECT_EQ(panel(594 - width, 733), 0);  // the first cell's corner is white
   EXPECT_EQ(panel(594, 740), 8);          // right of the title: the grey around it
   EXPECT_EQ(panel(593 - width, 740), 8);
 
-  // Too wide: whole characters go at the left, a UTF-8 sequence is never split.
   for (auto [repeat, code] : {std::pair<std::string, uint32_t>{"W", 'W'}, {"\xC3\x89", 0xC9}}) {
     std::string long_title;
     for (int i = 0; i < 300; ++i) long_title += repeat;
@@ -253,24 +157,12 @@ TEST_F(Display, TitleIsRightAlignedOnWhiteCellsAndCutAtTheLeft) {
   }
 }
 
-TEST_F(Display, RestoreAfterSaveLeavesThePanelAsItWas) {
-  save_screen(saved_screen);
-  std::vector<uint8_t> before(screen.working_area, screen.working_area + working_area_bytes);
-  last_percent = 80;
-  draw_progress();
-  show_title("Over the picture.");
-  clear_recorded_updates();
-  restore_screen();
-  EXPECT_EQ(memcmp(before.data(), screen.working_area, working_area_bytes), 0);
-  EXPECT_EQ(updates(), (std::vector<rect>{{0, 40, 599, 799}}));
-}
-
-// The player's output, through a real pipe.
-class PlayerOutput : public Display {
+// The player's output, through a real pipe, and the keys' effect on the screen.
+class PlayerOutput : public OnDisplay {
  protected:
   int fds[2];
   void SetUp() override {
-    Display::SetUp();
+    OnDisplay::SetUp();
     ASSERT_EQ(pipe(fds), 0);
   }
   void TearDown() override {
@@ -278,9 +170,7 @@ class PlayerOutput : public Display {
     if (fds[1] >= 0) close(fds[1]);
   }
   bool feed(const std::string& chunk) {
-    if (!chunk.empty()) {
-      EXPECT_EQ(write(fds[1], chunk.data(), chunk.size()), ssize_t(chunk.size()));
-    }
+    EXPECT_EQ(write(fds[1], chunk.data(), chunk.size()), ssize_t(chunk.size()));
     return handle_output(fds[0]);
   }
   bool title_drawn() {
@@ -290,42 +180,46 @@ class PlayerOutput : public Display {
   }
 };
 
+// An answer at the start of a chunk moves the bar (6 pixels a percent, capped at the width)
+// and refreshes the bar's rows alone; one anywhere else is not an answer.
 TEST_F(PlayerOutput, PositionAnswersMoveTheBar) {
   const std::vector<std::pair<std::string, uint32_t>> answers = {
-      {"ANS_PERCENT_POSITION=37\n", 37}, {"ANS_PERCENT_POSITION=0\n", 0},
+      {"ANS_PERCENT_POSITION=37\n", 37},  {"ANS_PERCENT_POSITION=0\n", 0},
       {"ANS_PERCENT_POSITION=101\n", 100}, {"ANS_PERCENT_POSITION=4294967333\n", 100},
       {"ANS_PERCENT_POSITION= +12\n", 12}, {"xANS_PERCENT_POSITION=50\n", 12}};
   for (const auto& [chunk, percent] : answers) {
+    clear_recorded_updates();
     feed(chunk);
     EXPECT_EQ(last_percent, percent) << chunk;
-    EXPECT_EQ(panel(599, 758), percent == 100 ? 15 : 0) << chunk;
+    for (int y = 756; y < 760; ++y)
+      for (uint32_t x = 0; x < 600; ++x) ASSERT_EQ(panel(x, y), x < percent * 6 ? 15 : 0) << chunk << x;
+    EXPECT_EQ(updates(), (std::vector<rect>(chunk[0] == 'A', {0, 796, 599, 799}))) << chunk;
   }
-  EXPECT_EQ(panel(221, 757), 0);
-  feed("ANS_PERCENT_POSITION=37\n");
-  EXPECT_EQ(panel(221, 757), 15);
-  EXPECT_EQ(panel(222, 757), 0);
 }
 
+// The title is the line's text without its full stop; the copy that takes it away holds the bar
+// just drawn; a new file while a title shows is drawn over it without a new copy.
 TEST_F(PlayerOutput, PlayingLineShowsTheTitleWithoutItsFullStop) {
   feed("ANS_PERCENT_POSITION=50\nPlaying /music/Song.ogg.\nother\n");
   EXPECT_EQ(playback.title_countdown, 5);
-  EXPECT_TRUE(title_drawn());
-  // The copy taken to remove the title holds the bar just drawn, not the title.
   EXPECT_EQ(saved_screen[(757 * fb_row_bytes) + 10], 0xFF);
-  select_font(font_state.path, 20);
-  int32_t width = text_width("/music/Song.ogg");
-  EXPECT_EQ(updates().back().x1, 594 - width);
-
-  // A new file while the title shows: drawn over it, the copy is not taken again.
+  EXPECT_EQ(updates().back().x1, 594 - text_width("/music/Song.ogg"));
   std::vector<uint8_t> copy(saved_screen, saved_screen + working_area_bytes);
   playback.title_countdown = 2;
   feed("Playing Next.ogg.\n");
   EXPECT_EQ(playback.title_countdown, 5);
   EXPECT_EQ(memcmp(copy.data(), saved_screen, working_area_bytes), 0);
+
+  std::vector<uint8_t> before(screen.working_area, screen.working_area + working_area_bytes);
+  clear_recorded_updates();
+  restore_screen();
+  EXPECT_EQ(memcmp(copy.data(), screen.working_area, working_area_bytes), 0);
+  EXPECT_NE(before, copy);
+  EXPECT_EQ(updates(), (std::vector<rect>{{0, 40, 599, 799}}));
 }
 
-TEST_F(PlayerOutput, EmptyCutOffAndMissingTitles) {
-  feed("Playing \n");
+TEST_F(PlayerOutput, EmptyCutOffAndMissingTitlesAndTheEndOfOutput) {
+  EXPECT_TRUE(feed("Playing \n"));
   EXPECT_EQ(playback.title_countdown, 5);
   EXPECT_FALSE(title_drawn());
   playback.title_countdown = 0;
@@ -337,13 +231,9 @@ TEST_F(PlayerOutput, EmptyCutOffAndMissingTitles) {
   feed(std::string("noise\0Playing", 13));
   EXPECT_EQ(playback.title_countdown, 0);
   EXPECT_TRUE(updates().empty());
-}
-
-TEST_F(PlayerOutput, EndOfOutputIsReported) {
-  EXPECT_TRUE(feed("x\n"));
   close(fds[1]);
   fds[1] = -1;
-  EXPECT_FALSE(feed(""));
+  EXPECT_FALSE(handle_output(fds[0]));
 }
 
 // Every key redraws the bar; a playlist step takes the title away first.
