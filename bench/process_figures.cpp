@@ -50,28 +50,10 @@ long long cpu_ns(pid_t pid) {
   return total;
 }
 
-struct run {
-  device_root root;
-  player_process p;
-  int keyboard = -1;
-  explicit run(const root_options& options) : root(with_player(options)) {}
-  bool start(const launch_options& launch = {}) {
-    write_file(root.path("player.percent"), "40\n");
-    if (launch_inkplay(root, {}, launch)) p = find_player(root, "", 10s);
-    keyboard = open(root.path("dev/input/event0").c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    // Ready once the stand-in says it started (it has opened player.say by then).
-    for (int i = 0; i < 1000 && read_lines(root.path("player.log")).empty(); ++i) std::this_thread::sleep_for(10ms);
-    return p.daemon > 0;
-  }
-  static root_options with_player(root_options options) {
-    options.player = STAND_IN_PLAYER;
-    return options;
-  }
-  void say(const std::string& text) {
-    int fd = open(root.path("player.say").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    std::string message = text + '\0';
-    if (fd < 0 || write(fd, message.data(), message.size()) != ssize_t(message.size())) perror("player.say");
-    if (fd >= 0) close(fd);
+// A root with the stand-in player answering position queries with 40.
+struct answering_root : device_root {
+  explicit answering_root(root_options options = {}) : device_root(with_stand_in(options)) {
+    write_file(path("player.percent"), "40\n");
   }
 };
 
@@ -94,18 +76,14 @@ idle_figure measure_idle(pid_t daemon, int seconds) {
 int callgrind_run(int seconds, const std::string& out) {
   launch_options launch;
   launch.wrapper = {"valgrind", "--tool=callgrind", "--callgrind-out-file=" + out};
-  run r({});
-  if (!r.start(launch)) return 1;
+  answering_root root;
+  inkplay_run run(root);
+  if (!run.start({}, launch, 30s)) return 1;
+  pid_t daemon = run.daemon_pid;
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  r.say("@exit 0");
-  for (int i = 0; i < 3000 && kill(r.p.daemon, 0) == 0; ++i) {
-    waitpid(r.p.daemon, nullptr, WNOHANG);
-    std::this_thread::sleep_for(10ms);
-  }
-  int queries = 0;
-  for (const std::string& line : read_lines(r.root.path("player.log")))
-    queries += line.find(" get_percent_pos") != std::string::npos;
-  printf("%d %d\n", queries, static_cast<int>(r.p.daemon));
+  run.say("@exit 0");
+  run.wait_exit(30s);
+  printf("%zu %d\n", run.queries(), static_cast<int>(daemon));
   return 0;
 }
 
@@ -117,26 +95,24 @@ int main(int argc, char** argv) {
 
   // Start-up and latency, with a player that answers the position queries.
   long long launched = now_us();
-  run r({});
-  if (!r.start()) return 1;
-  std::istringstream start_line(read_lines(r.root.path("player.log"))[0]);
-  std::string word;
-  long long player_started = 0, pid = 0;
-  start_line >> word >> pid >> pid >> player_started;
-  printf("start-up, exec of inkplay to the player ready: %.1f ms\n", (player_started - launched) / 1000.0);
+  answering_root root;
+  inkplay_run run(root);
+  if (!run.start()) return 1;
+  long long player_ready = std::stoll(run.logged("start")[0].substr(run.logged("start")[0].rfind(' ')));
+  printf("start-up, exec of inkplay to the player ready: %.1f ms\n", (player_ready - launched) / 1000.0);
 
-  r.say("Playing first.wav.\n");
-  write_key_record(r.keyboard, KEY_LEFTALT, 1);
+  run.say("Playing first.wav.\n");
+  run.key(KEY_LEFTALT, 1);
   std::vector<long long> sent;
   for (int i = 0; i < 300; ++i) {
     std::this_thread::sleep_for(15ms);
     sent.push_back(now_us());
-    write_key_record(r.keyboard, KEY_K, 2);  // autorepeat: one speed command each, nothing else
+    run.key(KEY_K, 2);  // autorepeat: one speed command each, nothing else
   }
   std::this_thread::sleep_for(300ms);
   std::vector<long long> received;
-  for (const std::string& line : read_lines(r.root.path("player.log")))
-    if (line.find(" speed_set") != std::string::npos) received.push_back(std::stoll(line.substr(4)));
+  for (const std::string& line : run.logged("cmd"))
+    if (line.find(" speed_set") != std::string::npos) received.push_back(std::stoll(line));
   if (received.size() != sent.size()) {
     printf("latency: %zu keys sent, %zu commands seen\n", sent.size(), received.size());
     return 1;
@@ -146,23 +122,24 @@ int main(int argc, char** argv) {
   std::sort(latency.begin(), latency.end());
   printf("key record to slave command, %zu keys: median %.3f ms, 99th percentile %.3f ms\n", latency.size(),
          latency[latency.size() / 2], latency[latency.size() * 99 / 100]);
-  write_key_record(r.keyboard, KEY_LEFTALT, 0);
-  printf("peak resident memory: %ld kB\n", status_field(r.p.daemon, "", "VmHWM"));
+  run.key(KEY_LEFTALT, 0);
+  printf("peak resident memory: %ld kB\n", status_field(run.daemon_pid, "", "VmHWM"));
 
-  idle_figure idle = measure_idle(r.p.daemon, idle_seconds);
+  idle_figure idle = measure_idle(run.daemon_pid, idle_seconds);
   printf("idle, player answering queries, %d s: %.4f %% of a core, %.2f wake-ups of the loop a second\n",
          idle_seconds, idle.cpu_percent, idle.wakeups_per_second);
   printf("resident memory after the idle run: %ld kB (peak %ld kB)\n",
-         status_field(r.p.daemon, "", "VmRSS"), status_field(r.p.daemon, "", "VmHWM"));
+         status_field(run.daemon_pid, "", "VmRSS"), status_field(run.daemon_pid, "", "VmHWM"));
 
   // The same with a keyboard that hung up (always ready, end of file) and a player gone quiet.
   root_options options;
   options.event1 = false;
-  run hung(options);
-  write_file(hung.root.path("dev/input/event1"), "");
-  if (!hung.start()) return 1;
-  hung.say("@close");
-  idle_figure hung_idle = measure_idle(hung.p.daemon, idle_seconds);
+  answering_root hung(options);
+  write_file(hung.path("dev/input/event1"), "");
+  inkplay_run hung_run(hung);
+  if (!hung_run.start()) return 1;
+  hung_run.say("@close");
+  idle_figure hung_idle = measure_idle(hung_run.daemon_pid, idle_seconds);
   printf("idle, keyboard hung up and player output closed, %d s: %.4f %% of a core, %.2f wake-ups a second\n",
          idle_seconds, hung_idle.cpu_percent, hung_idle.wakeups_per_second);
   return 0;

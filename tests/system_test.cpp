@@ -100,7 +100,7 @@ TEST(Startup, StopsAnEarlierInkplaysPlayerEvenBehindAScript) {
     session s;
     if (script) {
       unlink(s.root.path("mnt/us/system/mplayer").c_str());
-      write_file(s.root.path("mnt/us/system/mplayer"), "#!/bin/sh\nexec " STAND_IN_PLAYER " \"$@\"\n", 0755);
+      write_file(s.root.path("mnt/us/system/mplayer"), "#!/bin/sh\nexec " + with_stand_in().player + " \"$@\"\n", 0755);
     }
     inkplay_run second(s.root);
     ASSERT_TRUE(s.run.start());
@@ -124,7 +124,7 @@ TEST(Startup, PidFileStopsOnlyWhatWasOurPlayer) {
     return [&held, player, before](const device_root& root, const std::string& path) {
       std::string elsewhere = root.path("elsewhere");
       mkdir(elsewhere.c_str(), 0755);
-      pid_t pid = player ? spawn({STAND_IN_PLAYER}, {"INKPLAY_ROOT=" + elsewhere}, -1, held[0])
+      pid_t pid = player ? spawn({with_stand_in().player}, {"INKPLAY_ROOT=" + elsewhere}, -1, held[0])
                          : spawn({"sleep", "600"});
       EXPECT_TRUE(!player || wait_until([&] { return !read_lines(elsewhere + "/player.log").empty(); }, 5s));
       write_file(path, pid_bytes(pid));

@@ -111,6 +111,11 @@ std::string read_pid_file(const device_root& root) {
   return std::string(bytes, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
+root_options with_stand_in(root_options options) {
+  options.player = STAND_IN_PLAYER;
+  return options;
+}
+
 device_root::device_root(const root_options& options) {
   const char* tmp = getenv("TMPDIR");
   std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/inkplay-root-XXXXXX";
@@ -168,6 +173,10 @@ bool launch_inkplay(const device_root& root, const std::vector<std::string>& arg
                     const launch_options& options) {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   std::vector<std::string> argv = options.wrapper;
+  if (const char* wrapper = getenv("INKPLAY_WRAPPER"); wrapper && argv.empty()) {
+    std::istringstream words(wrapper);
+    for (std::string word; words >> word;) argv.push_back(word);
+  }
   argv.push_back(INKPLAY_BINARY);
   argv.insert(argv.end(), args.begin(), args.end());
   const char* asan = getenv("ASAN_OPTIONS");
@@ -207,6 +216,79 @@ player_process find_player(const device_root& root, const std::string& previous,
   } while (std::chrono::steady_clock::now() < end);
   return found;
 }
+
+inkplay_run::~inkplay_run() {
+  for (int fd : event_fd)
+    if (fd >= 0) close(fd);
+}
+
+bool inkplay_run::start(const std::vector<std::string>& args, const launch_options& options,
+                        std::chrono::milliseconds timeout) {
+  // The stand-in says when it can be told things (which may be before any pid file exists, or
+  // when none can be written); MPlayer is found through the pid file.
+  std::string previous = read_pid_file(root);
+  size_t started = logged("start").size();
+  if (!launch_inkplay(root, args, options)) return false;
+  if (stand_in) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (logged("start").size() <= started) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(5ms);
+    }
+    sscanf(logged("start")[started].c_str(), "%d %d", &player_pid, &daemon_pid);
+  } else {
+    player_process p = find_player(root, previous, timeout);
+    player_pid = p.player;
+    daemon_pid = p.daemon;
+    if (daemon_pid <= 0) return false;
+  }
+  for (int i = 0; i < 3; ++i)
+    event_fd[i] = open(root.path("dev/input/event" + std::to_string(i)).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  return true;
+}
+
+int inkplay_run::wait_exit(std::chrono::milliseconds timeout) {
+  int status = -1;
+  auto end = std::chrono::steady_clock::now() + timeout;
+  while (daemon_pid > 0 && waitpid(daemon_pid, &status, WNOHANG) != daemon_pid) {
+    if (std::chrono::steady_clock::now() > end) return -1;
+    std::this_thread::sleep_for(5ms);
+  }
+  daemon_pid = -1;
+  return status;
+}
+
+bool inkplay_run::key(uint16_t code, int32_t value, int device) {
+  return write_key_record(event_fd[device], code, value);
+}
+
+bool inkplay_run::say(const std::string& text) {
+  int fd = open(root.path("player.say").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  std::string message = text + '\0';
+  bool said = fd >= 0 && write(fd, message.data(), message.size()) == ssize_t(message.size());
+  if (fd >= 0) close(fd);
+  return said;
+}
+
+std::vector<std::string> inkplay_run::logged(const std::string& word) const {
+  std::vector<std::string> out;
+  for (const std::string& line : read_lines(root.path("player.log")))
+    if (line.rfind(word + " ", 0) == 0) out.push_back(line.substr(word.size() + 1));
+  return out;
+}
+
+std::vector<std::string> inkplay_run::commands() const {
+  std::vector<std::string> out;
+  for (const std::string& line : logged("cmd")) {
+    std::string command = line.substr(line.find(' ') + 1);
+    if (command != "get_percent_pos") out.push_back(command);
+  }
+  return out;
+}
+
+size_t inkplay_run::queries() const { return logged("cmd").size() - commands().size(); }
+std::vector<logged_update> inkplay_run::updates() const { return read_updates(root.path("updates.log")); }
+std::vector<std::string> inkplay_run::power_calls() const { return read_lines(root.path("power.log")); }
 
 void end_processes_with(const std::string& entry) {
   for (int round = 0; round < 100; ++round) {

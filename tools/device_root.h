@@ -21,6 +21,10 @@ struct root_options {
 // power.log, the font, tmp/ for the pid file. The destructor ends every process started in the
 // root (found by INKPLAY_ROOT in its environment, so never a process that merely reuses a pid)
 // and removes the folder.
+struct device_root;
+// The options with the stand-in player at the player path.
+root_options with_stand_in(root_options options = {});
+
 struct device_root {
   std::string dir;
   explicit device_root(const root_options& options = {});
@@ -32,7 +36,7 @@ struct device_root {
 };
 
 struct launch_options {
-  std::vector<std::string> wrapper;  // run inkplay under this command (valgrind, say)
+  std::vector<std::string> wrapper;  // run inkplay under this command; default: $INKPLAY_WRAPPER
   std::vector<std::string> env;      // more NAME=value entries
   int output_fd = -1;                // inkplay's standard output and error; -1: root/inkplay.log
 };
@@ -60,6 +64,43 @@ struct player_process {
 player_process find_player(const device_root& root, const std::string& previous,
                            std::chrono::milliseconds timeout);
 
+// Screen coordinates of an area update, as the driver stand-in logged it.
+struct logged_update {
+  double time;
+  int x1, y1, x2, y2;
+};
+// One detached inkplay in a root, found through the player it started, with the device's
+// keyboards open for writing. With the stand-in player (tools/stand_in_player.cpp) at the player
+// path, it also tells the player what to say and reads what the player was told.
+struct inkplay_run {
+  const device_root& root;
+  bool stand_in = true;  // else (MPlayer) found through the pid file alone
+  pid_t daemon_pid = -1, player_pid = -1;
+  int event_fd[3] = {-1, -1, -1};
+
+  explicit inkplay_run(const device_root& r) : root(r) {}
+  ~inkplay_run();
+  inkplay_run(const inkplay_run&) = delete;
+  // True once the player runs and, for the stand-in, can be told things.
+  bool start(const std::vector<std::string>& args = {}, const launch_options& options = {},
+             std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  int wait_exit(std::chrono::milliseconds timeout = std::chrono::seconds(5));  // wait status, or -1
+
+  bool key(uint16_t code, int32_t value, int device = 0);
+  void tap(uint16_t code, int device = 0) { key(code, 1, device), key(code, 0, device); }
+  void alt(uint16_t code, int device = 0) { key(KEY_ALT, 1, device), tap(code, device), key(KEY_ALT, 0, device); }
+  bool say(const std::string& text);  // the stand-in prints this in one write
+
+  // The stand-in's log lines that start with this word, the word taken off.
+  std::vector<std::string> logged(const std::string& word) const;
+  std::vector<std::string> commands() const;  // without the position queries
+  size_t queries() const;
+  std::vector<logged_update> updates() const;
+  std::vector<std::string> power_calls() const;
+
+  static constexpr uint16_t KEY_ALT = 56;  // KEY_LEFTALT
+};
+
 // SIGKILLs every process whose environment holds this NAME=value entry, until none is left
 // (at most two seconds), and reaps those that are children of this process.
 void end_processes_with(const std::string& entry);
@@ -67,11 +108,6 @@ void end_processes_with(const std::string& entry);
 // One native input_event record in one write; false when it could not be written whole.
 bool write_key_record(int fd, uint16_t code, int32_t value, uint16_t type = 1);
 
-// Screen coordinates of an area update, as the driver stand-in logged it.
-struct logged_update {
-  double time;
-  int x1, y1, x2, y2;
-};
 std::vector<logged_update> read_updates(const std::string& log_path);
 
 // The nibble of pixel (x, y) in a framebuffer image (screen coordinates; 15 is black).

@@ -34,8 +34,8 @@ using clock_type = std::chrono::steady_clock;
 struct simulator {
   device_root* root = nullptr;
   std::string out;
+  inkplay_run* run = nullptr;
   pid_t daemon = -1;
-  int keyboard = -1;
   int frames = 0;
   std::vector<logged_update> updates;
   FILE* log = nullptr;
@@ -52,7 +52,7 @@ void note(const std::string& text) {
 }
 
 void send_record(uint16_t code, int32_t value) {
-  if (!write_key_record(sim.keyboard, code, value)) perror("keyboard");
+  if (!sim.run->key(code, value)) perror("keyboard");
 }
 
 void send_key(uint16_t code, bool alt, const std::string& name) {
@@ -240,8 +240,10 @@ int main(int argc, char** argv) {
 
   launch_options launch;
   launch.env = {"INKPLAY_PANEL_DIR=" + root.path("panels")};
-  if (launch_inkplay(root, args, launch)) sim.daemon = find_player(root, "", std::chrono::seconds(5)).daemon;
-  sim.keyboard = open(root.path("dev/input/event0").c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  inkplay_run run(root);
+  run.stand_in = false;
+  sim.run = &run;
+  if (run.start(args, launch, std::chrono::seconds(5))) sim.daemon = run.daemon_pid;
   note("inkplay running as pid " + std::to_string(sim.daemon));
 
   bool interactive = !demo && isatty(0);
