@@ -158,29 +158,18 @@ TEST_F(AuxDraw, FlushAndFlashClipRegionsOffTheSurface) {
   }
 }
 
-// Text at the cursor does not move it; put_char does, and the caret follows.
-TEST_F(AuxDraw, TextAtTheCursorAndPutChar) {
+// Text at the cursor does not move it; put_char does, and the caret follows. The cursor as a
+// state machine: what each operation draws, erases and records, and the caller's attributes
+// given back (the cached level aside).
+TEST_F(AuxDraw, TheTextCursorAndItsCaret) {
   select_font(device_path(device_file::font), 20);
   move_cursor(50, 60);
   int32_t first = print_at_cursor("%s-%d", "abc", 7);
   EXPECT_GT(first, 0);
   EXPECT_EQ(print_at_cursor("%s-%d", "abc", 7), first);
-  EXPECT_EQ(text_cursor.x, 50);
   EXPECT_EQ(print_at_cursor("%s", ""), 0);
+  EXPECT_EQ(text_cursor.x, 50);
 
-  move_cursor(40, 80);
-  show_cursor();
-  int32_t advance = glyph_advance('m');
-  put_char('m');
-  EXPECT_EQ(text_cursor.x, 40 + advance);
-  EXPECT_EQ(caret_drawn.x, 40 + advance);
-  EXPECT_EQ(pixel(40 + advance, 80), grey(0));
-  EXPECT_EQ(pixel(40, 80), grey(15));  // the old caret painted over in the background
-}
-
-// The cursor as a state machine: what each operation draws, erases and records, and the
-// caller's attributes given back (the cached level aside).
-TEST_F(AuxDraw, CursorShowsMovesAndHidesItsCaret) {
   uint32_t attrs = draw_attrs;
   auto attrs_kept = [&] { return (draw_attrs & ~(level_mask << level_shift)) == (attrs & ~(level_mask << level_shift)); };
   move_cursor(0, 50);
@@ -192,9 +181,11 @@ TEST_F(AuxDraw, CursorShowsMovesAndHidesItsCaret) {
   dirty_rect before = dirty_region;
   show_cursor();  // already shown there: nothing
   EXPECT_TRUE(same_region(before, dirty_region));
+  put_char('m');
+  EXPECT_EQ(text_cursor.x, 10 + glyph_advance('m'));
+  EXPECT_EQ(pixel(text_cursor.x, 50), grey(0));
+  EXPECT_EQ(pixel(11, 52), grey(15));  // the old caret painted over in the background level
   move_cursor(30, 50);
-  EXPECT_EQ(pixel(10, 50), grey(15));  // erased in the background level
-  EXPECT_EQ(pixel(30, 50), grey(0));
   hide_cursor();
   EXPECT_EQ(pixel(30, 50), grey(15));
   EXPECT_TRUE(attrs_kept());

@@ -1,5 +1,4 @@
 // The real inkplay driving the real MPlayer (Debian's) on generated clips, played silently.
-#include <gtest/gtest.h>
 
 #include <thread>
 
@@ -7,12 +6,6 @@
 #include "tools/wav_writer.h"
 
 namespace {
-
-root_options with_mplayer() {
-  root_options options;
-  options.player = "/usr/bin/mplayer";
-  return options;
-}
 
 int bar_pixels(const device_root& root) {
   std::vector<uint8_t> fb = root.framebuffer();
@@ -33,7 +26,9 @@ std::vector<int> title_lefts(const inkplay_run& run) {
 // Alt+J moves MPlayer to the next clip (its longer title starts further left), Alt+L holds it
 // (the bar stops) and lets it go, Alt+H ends MPlayer and inkplay with status 0.
 TEST(WithMPlayer, ASessionOfTitlesBarAndKeys) {
-  device_root root(with_mplayer());
+  root_options mplayer;
+  mplayer.player = "/usr/bin/mplayer";
+  device_root root(mplayer);
   ASSERT_TRUE(write_tone_wav(root.path("a.wav"), 20, 440));
   ASSERT_TRUE(write_tone_wav(root.path("the-second-clip.wav"), 20, 660));
   inkplay_run run(root);
@@ -66,19 +61,6 @@ TEST(WithMPlayer, ASessionOfTitlesBarAndKeys) {
 
   run.alt(KEY_H);
   EXPECT_EQ(run.wait_exit(5s), 0);
-}
-
-// A second start stops the first one's MPlayer through the pid file, and the first ends cleanly.
-TEST(WithMPlayer, SecondStartStopsTheFirstPlayer) {
-  device_root root(with_mplayer());
-  ASSERT_TRUE(write_tone_wav(root.path("long.wav"), 30, 440));
-  inkplay_run first(root), second(root);
-  first.stand_in = second.stand_in = false;
-  ASSERT_TRUE(first.start({"-ao", "null", root.path("long.wav")}));
-  ASSERT_TRUE(wait_until([&] { return !title_lefts(first).empty(); }, 5s));
-  ASSERT_TRUE(second.start({"-ao", "null", root.path("long.wav")}));
-  EXPECT_EQ(first.wait_exit(5s), 0);
-  EXPECT_EQ(kill(second.player_pid, 0), 0) << "the new player runs on";
 }
 
 }  // namespace

@@ -5,10 +5,7 @@
 #include <gtest/gtest.h>
 #include <linux/input.h>
 
-#include <chrono>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "tools/device_root.h"
 

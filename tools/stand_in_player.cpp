@@ -4,7 +4,7 @@
 //                   "cmd <us> <line>" per command, "end <us>" just before it exits on its own
 //   player.say      FIFO (made if missing) of messages, each ended by a NUL: printed on standard output in one
 //                   write, unless it is "@close" (close standard output, live on), "@exit
-//                   <status>" or "@flood <bytes>" (that much output, then "flooded" in the log)
+//                   <status>" or "@flood <bytes>" (that much output, then "flooded <bytes>" in the log)
 //   player.percent  if present, get_percent_pos is answered with the number it holds
 // It ends on end of input, on "@exit", and by the default action of SIGINT or SIGKILL.
 #include <fcntl.h>
@@ -66,7 +66,7 @@ void on_message(const std::string& text) {
       block += i % 7 ? "A: 12.3 V: 12.4 A-V: 0.001 ct: 0.000 noise line\n"
                      : "ANS_PERCENT_POSITION=" + std::to_string(i % 150) + "\nPlaying flood.wav.\n";
     for (long left = atol(text.c_str() + 6); left > 0; left -= static_cast<long>(block.size())) say(block);
-    log_line("flooded");
+    log_line("flooded " + text.substr(7));
   } else {
     say(text);
   }
