@@ -15,7 +15,6 @@ int32_t line_height() { return font_state.ascender - font_state.descender; }
 // Smallest code point of a sequence of each length: a longer form of a smaller one is invalid.
 constexpr uint32_t least_code_point[5] = {0, 0, 0x80, 0x800, 0x10000};
 
-
 }  // namespace
 
 // File names are UTF-8: a valid sequence is one character; any other byte stands for itself.

@@ -2,7 +2,6 @@
 // surface, real nibbles in the mapped framebuffer file, and the area updates at the ioctl.
 #include <unistd.h>
 
-
 #include "input/input.h"
 #include "platform/device_paths.h"
 #include "tests/harness.h"

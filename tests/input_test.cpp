@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-
 #include "input/input.h"
 #include "tests/harness.h"
 
