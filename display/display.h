@@ -3,7 +3,7 @@
 // Passive: callers draw, then flush; nothing here runs on its own.
 #pragma once
 
-#include <directfb.h>
+#include "display/dfb_layout.h"
 
 #include <cstdarg>
 #include <cstdint>

@@ -29,7 +29,14 @@ bool map_framebuffer() {
   return true;
 }
 
+// The interface records this program was built for are valid only on the DirectFB release
+// they describe; on any other every method would be called through the wrong slot.
+bool layout_matches_library() {
+  return directfb_major_version == dfb_layout_major && directfb_minor_version == dfb_layout_minor;
+}
+
 bool create_surface() {
+  if (!layout_matches_library()) return false;
   // DirectFB must leave the terminal and the keyboards alone (we read them ourselves) and
   // print nothing.
   DirectFBSetOption("no-vt", nullptr);

@@ -2,13 +2,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "platform/device_paths.h"
 #include "supervisor/supervisor.h"
@@ -27,31 +27,38 @@ struct process_facts {
   double started;  // seconds since the epoch
 };
 
-// From /proc/<pid>/stat: the parent (field 4) and the start (field 22, clock ticks after boot).
-bool read_process_facts(pid_t pid, process_facts& facts) {
-  char path[64], text[1024];
-  snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+// The whole of a small /proc file, terminated; false when it cannot be read.
+bool read_proc_file(const char* path, char* text, size_t room) {
   int fd = open(path, O_RDONLY);
   if (fd < 0) return false;
-  ssize_t n = read(fd, text, sizeof text - 1);
+  ssize_t n = read(fd, text, room - 1);
   close(fd);
   if (n <= 0) return false;
   text[n] = '\0';
-  const char* after_name = strrchr(text, ')');  // the name itself may hold anything
-  int parent = 0;
-  unsigned long long start_ticks = 0;
-  if (!after_name || sscanf(after_name + 2, "%*c %d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
-                            &parent, &start_ticks) != 2)
-    return false;
-  double uptime = 0;
-  FILE* f = fopen("/proc/uptime", "r");
-  bool have_uptime = f && fscanf(f, "%lf", &uptime) == 1;
-  if (f) fclose(f);
-  timespec now;
-  if (!have_uptime || clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
-  facts.parent = parent;
-  facts.started = now.tv_sec + now.tv_nsec / 1e9 - uptime + double(start_ticks) / sysconf(_SC_CLK_TCK);
   return true;
+}
+
+// From /proc/<pid>/stat: the parent (field 4) and the start (field 22, clock ticks after boot),
+// the boot being now less /proc/uptime.
+bool read_process_facts(pid_t pid, process_facts& facts) {
+  char path[64], text[1024], uptime[64];
+  snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  if (!read_proc_file(path, text, sizeof text) || !read_proc_file("/proc/uptime", uptime, sizeof uptime))
+    return false;
+  char* at = strrchr(text, ')');  // the name before it may hold anything, spaces included
+  if (!at || strlen(at) < 4) return false;
+  at += 3;  // past ") " and the one-letter state, field 3
+  unsigned long long parent = 0, start_ticks = 0;
+  for (int field = 4; field <= 22; ++field) {
+    unsigned long long value = strtoull(at, &at, 10);
+    if (field == 4) parent = value;
+    if (field == 22) start_ticks = value;
+  }
+  timeval now;
+  gettimeofday(&now, nullptr);
+  facts.parent = static_cast<pid_t>(parent);
+  facts.started = now.tv_sec + now.tv_usec / 1e6 - strtod(uptime, nullptr) + double(start_ticks) / sysconf(_SC_CLK_TCK);
+  return start_ticks != 0;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <thread>
 
@@ -325,6 +326,44 @@ TEST(Overlays, BarAndTitleComeAndTheTitleGoesOnTheFifthIdleTick) {
   EXPECT_GT(seconds, 4.5);
   EXPECT_LT(seconds, 6.5);
   EXPECT_EQ(s.root.framebuffer(), saved);
+}
+
+// The device's DirectFB 1.2 layout, over the stand-in of 1.2's library: a bar and a title call
+// exactly the 1.2 slots they need, and draw what the 1.7 layout draws. Over a library of another
+// release under the 1.2 soname (1.7 itself here) no slot is ever called: inkplay plays on
+// without overlays, as it does without a framebuffer.
+TEST(Dfb12, BarAndTitleCallExactlyTheExpectedSlots) {
+  session s;
+  launch_options options;
+  options.program = INKPLAY_DFB12;
+  options.env = {"INKPLAY_DFB12_LOG=" + s.root.path("slots.log")};
+  ASSERT_TRUE(s.run.start({}, options));
+  s.run.say("ANS_PERCENT_POSITION=37\nPlaying Bj\xC3\xB6rk.mp3.\n");
+  ASSERT_TRUE(wait_until([&] { return has_update(s.run, 0, 796, 599, 799) && s.run.updates().back().y1 == 773; }, 5s));
+  std::vector<uint8_t> fb = s.root.framebuffer();
+  EXPECT_TRUE(fb_nibble(fb.data(), 221, 799) == 15 && fb_nibble(fb.data(), 222, 799) == 0);
+  std::vector<std::string> slots = read_lines(s.root.path("slots.log"));
+  std::sort(slots.begin(), slots.end());
+  EXPECT_EQ(slots, (std::vector<std::string>{"Font 11", "Font 3", "Font 4", "Font 5", "IDirectFB 20", "IDirectFB 4",
+                                             "IDirectFB 8", "Surface 21", "Surface 37", "Surface 45", "Surface 48"}));
+}
+
+TEST(Dfb12, AnotherReleaseUnderTheSonameIsNeverCalled) {
+  session s;
+  mkdir(s.root.path("lib").c_str(), 0755);
+  ASSERT_EQ(symlink(DIRECTFB_17_LIBRARY, s.root.path("lib/libdirectfb-1.2.so.0").c_str()), 0);
+  launch_options options;
+  options.program = INKPLAY_DFB12;
+  options.env = {"LD_LIBRARY_PATH=" + s.root.path("lib")};
+  ASSERT_TRUE(s.run.start({}, options));
+  s.run.say("ANS_PERCENT_POSITION=37\nPlaying a.mp3.\n");
+  s.run.alt(KEY_K);
+  EXPECT_TRUE(wait_until([&] { return !s.run.commands().empty(); }, 3s));
+  EXPECT_LE(s.run.updates().size(), 1u) << "only the working area's refresh at start";
+  std::vector<uint8_t> fb = s.root.framebuffer();
+  for (size_t i = 0; i < fb.size(); ++i) ASSERT_EQ(fb[i], device_root::pattern_byte(i)) << i;
+  s.run.alt(KEY_H);
+  EXPECT_EQ(s.run.wait_exit(3s), 0);
 }
 
 }  // namespace

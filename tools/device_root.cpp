@@ -177,7 +177,8 @@ bool launch_inkplay(const device_root& root, const std::vector<std::string>& arg
     std::istringstream words(wrapper);
     for (std::string word; words >> word;) argv.push_back(word);
   }
-  argv.push_back(INKPLAY_BINARY);
+  const char* under_test = getenv("INKPLAY_UNDER_TEST");
+  argv.push_back(!options.program.empty() ? options.program : under_test && *under_test ? under_test : INKPLAY_BINARY);
   argv.insert(argv.end(), args.begin(), args.end());
   const char* asan = getenv("ASAN_OPTIONS");
   std::vector<std::string> env = {

@@ -36,6 +36,7 @@ struct device_root {
 };
 
 struct launch_options {
+  std::string program;               // default: $INKPLAY_UNDER_TEST, else the inkplay built here
   std::vector<std::string> wrapper;  // run inkplay under this command; default: $INKPLAY_WRAPPER
   std::vector<std::string> env;      // more NAME=value entries
   int output_fd = -1;                // inkplay's standard output and error; -1: root/inkplay.log
