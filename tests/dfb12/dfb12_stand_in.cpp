@@ -26,14 +26,12 @@ struct record {
   void* slot[64];
 };
 
-void* real_library() {
-  static void* library = dlopen("libdirectfb-1.7.so.7", RTLD_NOW | RTLD_GLOBAL);
-  if (!library) fprintf(stderr, "dfb12 stand-in: %s\n", dlerror()), abort();
-  return library;
-}
+// Without 1.7 (a target without DirectFB) every call fails, as a library without a usable
+// system would: the program then plays without overlays.
 template <typename fn>
 fn real_function(const char* name) {
-  return reinterpret_cast<fn>(dlsym(real_library(), name));
+  static void* library = dlopen("libdirectfb-1.7.so.7", RTLD_NOW | RTLD_GLOBAL);
+  return library ? reinterpret_cast<fn>(dlsym(library, name)) : nullptr;
 }
 
 void note(interface_kind kind, int slot) {
@@ -160,16 +158,19 @@ record* wrap(T* object) {
 extern "C" {
 
 DFBResult DirectFBInit(int* argc, char*** argv) {
-  return real_function<DFBResult (*)(int*, char***)>("DirectFBInit")(argc, argv);
+  auto init = real_function<DFBResult (*)(int*, char***)>("DirectFBInit");
+  return init ? init(argc, argv) : DFB_FAILURE;
 }
 
 DFBResult DirectFBSetOption(const char* name, const char* value) {
-  return real_function<DFBResult (*)(const char*, const char*)>("DirectFBSetOption")(name, value);
+  auto set_option = real_function<DFBResult (*)(const char*, const char*)>("DirectFBSetOption");
+  return set_option ? set_option(name, value) : DFB_FAILURE;
 }
 
 DFBResult DirectFBCreate(IDirectFB** out) {
+  auto create = real_function<DFBResult (*)(IDirectFB**)>("DirectFBCreate");
   IDirectFB* d = nullptr;
-  DFBResult r = real_function<DFBResult (*)(IDirectFB**)>("DirectFBCreate")(&d);
+  DFBResult r = create ? create(&d) : DFB_FAILURE;
   *out = r == DFB_OK ? reinterpret_cast<IDirectFB*>(wrap<dfb>(d)) : nullptr;
   return r;
 }
