@@ -60,12 +60,19 @@ T* real(void* self) {
 template <interface_kind kind, typename T>
 record* wrap(T* object);
 
-// Each method forwards to the 1.7 object. The description records of 1.2 are shorter than 1.7's
-// but hold the fields set by the program at the same offsets.
-DFBResult set_cooperative_level(void* self, DFBCooperativeLevel level) {
-  note(dfb, 4);
-  return real<IDirectFB>(self)->SetCooperativeLevel(real<IDirectFB>(self), level);
-}
+// A method of a 1.7 object called for slot n of its 1.2 record.
+template <interface_kind kind, int slot, auto method>
+struct forward;
+template <interface_kind kind, int slot, typename T, typename... A, DFBResult (*T::*method)(T*, A...)>
+struct forward<kind, slot, method> {
+  static DFBResult call(void* self, A... a) {
+    note(kind, slot);
+    return (real<T>(self)->*method)(real<T>(self), a...);
+  }
+};
+
+// The description records of 1.2 are shorter than 1.7's but hold the fields the program sets at
+// the same offsets; the objects made are handed out in 1.2 records.
 DFBResult create_surface(void* self, const void* desc12, record** out) {
   note(dfb, 8);
   DFBSurfaceDescription desc = {};
@@ -98,33 +105,9 @@ DFBResult release(void* self) {
   delete static_cast<record*>(self);
   return r;
 }
-DFBResult set_color(void* self, u8 r, u8 g, u8 b, u8 a) {
-  note(surface, 21);
-  return real<IDirectFBSurface>(self)->SetColor(real<IDirectFBSurface>(self), r, g, b, a);
-}
-template <int slot>
-DFBResult rectangle_or_line(void* self, int a, int b, int c, int d) {
-  note(surface, slot);
-  IDirectFBSurface* s = real<IDirectFBSurface>(self);
-  return slot == 37 ? s->FillRectangle(s, a, b, c, d) : slot == 38 ? s->DrawRectangle(s, a, b, c, d) : s->DrawLine(s, a, b, c, d);
-}
 DFBResult set_font(void* self, void* f) {
   note(surface, 45);
   return real<IDirectFBSurface>(self)->SetFont(real<IDirectFBSurface>(self), f ? real<IDirectFBFont>(f) : nullptr);
-}
-DFBResult draw_glyph(void* self, unsigned int ch, int x, int y, DFBSurfaceTextFlags flags) {
-  note(surface, 48);
-  return real<IDirectFBSurface>(self)->DrawGlyph(real<IDirectFBSurface>(self), ch, x, y, flags);
-}
-template <int slot>
-DFBResult ascender_or_descender(void* self, int* value) {
-  note(font, slot);
-  IDirectFBFont* f = real<IDirectFBFont>(self);
-  return slot == 4 ? f->GetAscender(f, value) : f->GetDescender(f, value);
-}
-DFBResult glyph_extents(void* self, unsigned int ch, DFBRectangle* rect, int* advance) {
-  note(font, 11);
-  return real<IDirectFBFont>(self)->GetGlyphExtents(real<IDirectFBFont>(self), ch, rect, advance);
 }
 DFBResult render_to(void* self, void* destination, const DFBRectangle* rect) {
   note(provider, 6);
@@ -141,12 +124,18 @@ record* wrap(T* object) {
   r->slot[3] = reinterpret_cast<void*>(&release<kind, T>);
   auto set = [r](int slot, auto* method) { r->slot[slot] = reinterpret_cast<void*>(method); };
   if constexpr (kind == dfb) {
-    set(4, &set_cooperative_level), set(8, &create_surface), set(18, &create_image_provider), set(20, &create_font);
+    set(4, &forward<dfb, 4, &IDirectFB::SetCooperativeLevel>::call);
+    set(8, &create_surface), set(18, &create_image_provider), set(20, &create_font);
   } else if constexpr (kind == surface) {
-    set(21, &set_color), set(37, &rectangle_or_line<37>), set(38, &rectangle_or_line<38>);
-    set(39, &rectangle_or_line<39>), set(45, &set_font), set(48, &draw_glyph);
+    set(21, &forward<surface, 21, &IDirectFBSurface::SetColor>::call);
+    set(37, &forward<surface, 37, &IDirectFBSurface::FillRectangle>::call);
+    set(38, &forward<surface, 38, &IDirectFBSurface::DrawRectangle>::call);
+    set(39, &forward<surface, 39, &IDirectFBSurface::DrawLine>::call);
+    set(45, &set_font), set(48, &forward<surface, 48, &IDirectFBSurface::DrawGlyph>::call);
   } else if constexpr (kind == font) {
-    set(4, &ascender_or_descender<4>), set(5, &ascender_or_descender<5>), set(11, &glyph_extents);
+    set(4, &forward<font, 4, &IDirectFBFont::GetAscender>::call);
+    set(5, &forward<font, 5, &IDirectFBFont::GetDescender>::call);
+    set(11, &forward<font, 11, &IDirectFBFont::GetGlyphExtents>::call);
   } else {
     set(6, &render_to);
   }
