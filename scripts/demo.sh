@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs, builds and runs inkplay on this host in a simulated device: a device root in a
-# temporary folder, DirectFB's dummy system, the stand-in player, and the panel's refreshes logged.
+# Installs, builds and plays a demo on a simulated device: a device root in a temporary folder,
+# DirectFB's dummy system, the real MPlayer, the panel shown live in a window where there is a
+# display (headless otherwise) and saved as one PNG per area update in demo-out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh

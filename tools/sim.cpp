@@ -1,12 +1,16 @@
 // inkplay-sim: runs the real inkplay and MPlayer on a simulated device and shows the panel.
 //
-//   inkplay-sim [--out DIR] [MPlayer arguments and files]
+//   inkplay-sim [--out DIR] [--window | --no-window] [--flash] [--scale F] [--player PROGRAM]
+//               [MPlayer arguments and files]
 //
 // With no files it plays a demo: three generated clips, a step to the next one, a pause, then
 // Alt+H. Every area update becomes a PNG of the whole panel in DIR/panels, and DIR/log.txt
-// lists the updates, the keys sent and the power tool's calls. In a terminal, keys typed are
-// sent to the device's first keyboard; Esc-prefixed keys (what a terminal sends for Alt+key)
-// are sent with Alt held. Ctrl-C sends Alt+H.
+// lists the updates, the keys sent and the power tool's calls. Where there is a display, a
+// window shows the panel as it changes (--no-window: none; --flash: each updated rectangle
+// inverted for a moment first, as the panel does; --scale: its size), and keys typed there go to
+// the device's first keyboard, Alt as Alt; closing it sends Alt+H. In a terminal, keys typed are
+// sent too; Esc-prefixed keys (what a terminal sends for Alt+key) are sent with Alt held. Ctrl-C
+// sends Alt+H. --player puts another program than MPlayer at the player path.
 #include <fcntl.h>
 #include <linux/input.h>
 #include <sys/stat.h>
@@ -55,6 +59,11 @@ void send_record(uint16_t code, int32_t value) {
   if (!sim.run->key(code, value)) perror("keyboard");
 }
 
+void send_window_record(uint16_t code, int32_t value) {
+  send_record(code, value);
+  note("window key " + std::to_string(code) + " " + std::to_string(value));
+}
+
 void send_key(uint16_t code, bool alt, const std::string& name) {
   if (alt) send_record(KEY_LEFTALT, 1);
   send_record(code, 1);
@@ -73,6 +82,7 @@ void collect_frames() {
     if (access(raw.c_str(), R_OK) != 0 || static_cast<size_t>(sim.frames) >= all.size()) return;
     const logged_update& u = all[sim.frames];
     panel_to_png(raw, sim.out + "/panels" + name + ".png");
+    window_show(raw, u);
     unlink(raw.c_str());
     sim.updates.push_back(u);
     ++sim.frames;
@@ -198,13 +208,21 @@ std::string find_mplayer() {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args;
-  std::string out_dir;
+  std::string out_dir, player;
+  const char* display = getenv("DISPLAY");
+  bool window = display && *display, flash = false;
+  double scale = 1;
   for (int i = 1; i < argc; ++i) {
     if (!strcmp(argv[i], "--out") && i + 1 < argc) out_dir = argv[++i];
+    else if (!strcmp(argv[i], "--player") && i + 1 < argc) player = argv[++i];
+    else if (!strcmp(argv[i], "--scale") && i + 1 < argc) scale = atof(argv[++i]);
+    else if (!strcmp(argv[i], "--window")) window = true;
+    else if (!strcmp(argv[i], "--no-window")) window = false;
+    else if (!strcmp(argv[i], "--flash")) flash = true;
     else args.push_back(argv[i]);
   }
   bool demo = args.empty();
-  std::string mplayer = find_mplayer();
+  std::string mplayer = player.empty() ? find_mplayer() : player;
   if (mplayer.empty()) {
     fprintf(stderr, "inkplay-sim: mplayer not found (apt-get install mplayer)\n");
     return 2;
@@ -238,6 +256,10 @@ int main(int argc, char** argv) {
   if ((demo || access("/dev/snd", F_OK) != 0) && !has_audio_option)
     args.insert(args.begin(), {"-ao", "null"});  // no sound device here: play silently
 
+  if (window && !window_open(scale, flash)) {
+    fprintf(stderr, "inkplay-sim: no window; the panel pictures are in %s/panels\n", sim.out.c_str());
+    window = false;
+  }
   launch_options launch;
   launch.env = {"INKPLAY_PANEL_DIR=" + root.path("panels")};
   inkplay_run run(root);
@@ -265,6 +287,7 @@ int main(int argc, char** argv) {
     collect_frames();
     if (demo) script.run();
     if (interactive) forward_terminal_keys();
+    if (window) window = window_keys(send_window_record);
     for (pid_t ended; (ended = waitpid(-1, &status, WNOHANG)) > 0;)
       if (ended == sim.daemon) running = false;
     if (!running) break;

@@ -12,3 +12,10 @@ void prepare_sim_root(const device_root& root);
 
 // Converts a 240000-byte framebuffer snapshot (4-bit, 15 black) into a 600x800 grey PNG.
 bool panel_to_png(const std::string& raw_path, const std::string& png_path);
+
+// The window (SDL): the panel as the driver shows it, changed only at area updates, at this
+// scale; with flash, each updated rectangle shows inverted for a moment first.
+bool window_open(double scale, bool flash);
+void window_show(const std::string& raw_path, const logged_update& u);
+// Sends the keys typed into the window; false once the window was closed (which sends Alt+H).
+bool window_keys(void (*send)(uint16_t code, int32_t value));
