@@ -1,9 +1,4 @@
 // Pixels, lines, images, the flashing refresh and the text cursor, on real DirectFB.
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <string>
-
 #include "platform/device_paths.h"
 #include "tests/harness.h"
 #include "tests/on_display.h"

@@ -167,11 +167,7 @@ class PlayerOutput : public OnDisplay {
     EXPECT_EQ(write(fds[1], chunk.data(), chunk.size()), ssize_t(chunk.size()));
     return handle_output(fds[0]);
   }
-  bool title_drawn() {
-    for (const rect& r : updates())
-      if (r.y1 == 773) return true;
-    return false;
-  }
+  bool title_drawn() { return !updates().empty() && updates().back().y1 == 773; }
 };
 
 // An answer at the start of a chunk moves the bar (6 pixels a percent, capped at the width)

@@ -6,15 +6,25 @@
 #include <linux/input.h>
 
 #include <functional>
+#include <thread>
 
 #include "tools/device_root.h"
 
 using namespace std::chrono_literals;
 
 // Checks every 10 ms; false when the time-out passed first.
-bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+inline bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  for (auto end = std::chrono::steady_clock::now() + timeout; !done(); std::this_thread::sleep_for(10ms))
+    if (std::chrono::steady_clock::now() > end) return false;
+  return true;
+}
 
-bool has_update(const inkplay_run& run, int x1, int y1, int x2, int y2, size_t from = 0);
+inline bool has_update(const inkplay_run& run, int x1, int y1, int x2, int y2, size_t from = 0) {
+  std::vector<logged_update> u = run.updates();
+  for (size_t i = from; i < u.size(); ++i)
+    if (u[i].x1 == x1 && u[i].y1 == y1 && u[i].x2 == x2 && u[i].y2 == y2) return true;
+  return false;
+}
 
 // What the in-process tests' display_open left behind, taken before any test ran.
 struct startup_snapshot {

@@ -2,8 +2,6 @@
 // its dummy system over its framebuffer.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "display/display.h"
 #include "input/input.h"
 #include "tests/harness.h"
