@@ -1,6 +1,6 @@
 // A scripted stand-in for the player. It runs where the player would, records what it is given
 // and says what the test tells it to. All files live in $INKPLAY_ROOT:
-//   player.log      "start <pid> <ppid> <us>" once it can be told things, "arg <i> <text>",
+//   player.log      "arg <i> <text>", then "start <pid> <ppid> <us>" once it can be told things,
 //                   "cmd <us> <line>" per command, "end <us>" just before it exits on its own
 //   player.say      FIFO (made if missing) of messages, each ended by a NUL: printed on standard output in one
 //                   write, unless it is "@close" (close standard output, live on), "@exit
@@ -91,9 +91,9 @@ int main(int argc, char** argv) {
   std::string say_path = root + "/player.say";
   mkfifo(say_path.c_str(), 0600);
   pollfd fds[2] = {{0, POLLIN, 0}, {open(say_path.c_str(), O_RDWR | O_CLOEXEC), POLLIN, 0}};
+  for (int i = 0; i < argc; ++i) log_line("arg " + std::to_string(i) + " " + argv[i]);
   log_line("start " + std::to_string(getpid()) + " " + std::to_string(getppid()) + " " +
            std::to_string(now_us()));
-  for (int i = 0; i < argc; ++i) log_line("arg " + std::to_string(i) + " " + argv[i]);
 
   std::string commands, messages;
   for (;;) {
