@@ -9,6 +9,11 @@ set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabi)
 set(CMAKE_CXX_FLAGS_INIT "-march=armv5te -marm -mfloat-abi=soft -fno-pie -fno-stack-protector -U_FORTIFY_SOURCE -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-no-pie")
 set(CMAKE_POSITION_INDEPENDENT_CODE OFF)
-set(INKPLAY_DEVICE ON CACHE BOOL "" FORCE)
-# Tests built for the target run under user-mode emulation with the cross C library.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabi)
+set(INKPLAY_DEVICE ON CACHE BOOL "Build for the device")
+# Tests built for the target run under user-mode emulation with the cross C library, or with
+# the private sysroot of scripts/device-sysroot.sh (INKPLAY_SYSROOT) where they need DirectFB.
+if(INKPLAY_SYSROOT)
+  set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L ${INKPLAY_SYSROOT})
+else()
+  set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabi)
+endif()

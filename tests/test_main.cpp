@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   device_root root;
   setenv("INKPLAY_ROOT", root.dir.c_str(), 1);
 #ifdef WITH_DISPLAY
-  setenv("DFBARGS", "system=dummy", 1);
+  setenv("DFBARGS", "system=dummy", 0);  // an emulated run brings its own module folder
   DirectFBInit(&argc, &argv);
   display_open();
   recorded_area first = recorded_update(0);

@@ -180,9 +180,14 @@ bool launch_inkplay(const device_root& root, const std::vector<std::string>& arg
   const char* under_test = getenv("INKPLAY_UNDER_TEST");
   argv.push_back(!options.program.empty() ? options.program : under_test && *under_test ? under_test : INKPLAY_BINARY);
   argv.insert(argv.end(), args.begin(), args.end());
+  // A run on another instruction set (under an emulator, as the wrapper) brings its own driver
+  // stand-in and DirectFB options.
   const char* asan = getenv("ASAN_OPTIONS");
+  const char* dfbargs = getenv("DFBARGS");
+  const char* recorder = getenv("INKPLAY_RECORDER");
   std::vector<std::string> env = {
-      "INKPLAY_ROOT=" + root.dir, "DFBARGS=system=dummy", "LD_PRELOAD=" UPDATE_RECORDER,
+      "INKPLAY_ROOT=" + root.dir, std::string("DFBARGS=") + (dfbargs ? dfbargs : "system=dummy"),
+      std::string("LD_PRELOAD=") + (recorder ? recorder : UPDATE_RECORDER),
       "INKPLAY_UPDATE_LOG=" + root.path("updates.log"),
       "HOME=" + root.dir,  // MPlayer's configuration stays in the root
       // The recorder is preloaded ahead of the sanitizer runtime in sanitized builds.
@@ -311,12 +316,20 @@ void end_processes_with(const std::string& entry) {
   }
 }
 
+// A 32-bit reader (the device's binary under an emulator: INKPLAY_KEY_RECORD=16) reads the
+// 16-byte record of a 32-bit kernel: two 32-bit time fields, then type, code and value.
 bool write_key_record(int fd, uint16_t code, int32_t value, uint16_t type) {
+  static const bool narrow = getenv("INKPLAY_KEY_RECORD") && std::string(getenv("INKPLAY_KEY_RECORD")) == "16";
+  struct {
+    uint32_t sec, usec;
+    uint16_t type, code;
+    int32_t value;
+  } narrow_ev = {0, 0, type, code, value};
   input_event ev = {};
   ev.type = type;
   ev.code = code;
   ev.value = value;
-  return write(fd, &ev, sizeof ev) == static_cast<ssize_t>(sizeof ev);
+  return narrow ? write(fd, &narrow_ev, 16) == 16 : write(fd, &ev, sizeof ev) == static_cast<ssize_t>(sizeof ev);
 }
 
 std::vector<logged_update> read_updates(const std::string& log_path) {
