@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what inkplay needs to build, test and run on a Debian host (as root).
+# Installs what inkplay needs to build, test and run on a Debian host (as root), and any
+# further packages named on the command line.
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config
@@ -11,6 +12,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev zlib1g-dev
   clang libclang-rt-14-dev            # libFuzzer and the sanitizers' runtime
   valgrind
+  "$@"
 )
 missing=()
 for p in "${packages[@]}"; do
