@@ -8,7 +8,7 @@ packages=(
   fonts-liberation2                   # a real TrueType font for the platform font path
   mplayer                             # the real player, for end-to-end runs
   libsdl2-dev                         # the simulator's window
-  xvfb xdotool imagemagick x11-utils  # the window's test: a real X server, keys, screenshots
+  xvfb xdotool imagemagick x11-utils python3  # the window test: an X server, keys, screenshots
   libgtest-dev googletest libbenchmark-dev zlib1g-dev
   clang libclang-rt-14-dev            # libFuzzer and the sanitizers' runtime
   valgrind
