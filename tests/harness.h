@@ -1,23 +1,13 @@
-// Test support on the simulated device: waits with time-outs, and readers of what a run left.
-// Every wait is bounded well below ctest's limit; every failure goes through GoogleTest.
+// Test support on the simulated device (tools/device_root.h: roots, runs, bounded waits), and
+// readers of what a run left. Every wait is bounded well below ctest's limit.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <linux/input.h>
 
-#include <functional>
-#include <thread>
-
 #include "tools/device_root.h"
 
 using namespace std::chrono_literals;
-
-// Checks every 10 ms; false when the time-out passed first.
-inline bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-  for (auto end = std::chrono::steady_clock::now() + timeout; !done(); std::this_thread::sleep_for(10ms))
-    if (std::chrono::steady_clock::now() > end) return false;
-  return true;
-}
 
 inline bool has_update(const inkplay_run& run, int x1, int y1, int x2, int y2, size_t from = 0) {
   std::vector<logged_update> u = run.updates();

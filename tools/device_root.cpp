@@ -196,30 +196,20 @@ bool launch_inkplay(const device_root& root, const std::vector<std::string>& arg
   int log = open(root.path("inkplay.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   pid_t launcher = spawn(argv, env, options.output_fd >= 0 ? options.output_fd : log);
   close(log);
-  if (launcher < 0) return false;
-  auto end = std::chrono::steady_clock::now() + 10s;
-  while (waitpid(launcher, nullptr, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
+  return launcher > 0 && wait_until([&] { return waitpid(launcher, nullptr, WNOHANG) != 0; }, 10s);
 }
 
 player_process find_player(const device_root& root, const std::string& previous,
                            std::chrono::milliseconds timeout) {
   player_process found;
-  auto end = std::chrono::steady_clock::now() + timeout;
-  do {
+  wait_until([&] {
     std::string pid = read_pid_file(root);
-    if (pid.size() == 4 && pid != previous) {
-      memcpy(&found.player, pid.data(), 4);
-      std::string stat = read_file("/proc/" + std::to_string(found.player) + "/stat");
-      size_t close = stat.rfind(')');
-      if (close != std::string::npos && sscanf(stat.c_str() + close + 2, "%*c %d", &found.daemon) == 1)
-        return found;
-    }
-    std::this_thread::sleep_for(5ms);
-  } while (std::chrono::steady_clock::now() < end);
+    if (pid.size() != 4 || pid == previous) return false;
+    memcpy(&found.player, pid.data(), 4);
+    std::string stat = read_file("/proc/" + std::to_string(found.player) + "/stat");
+    size_t close = stat.rfind(')');
+    return close != std::string::npos && sscanf(stat.c_str() + close + 2, "%*c %d", &found.daemon) == 1;
+  }, timeout);
   return found;
 }
 
@@ -236,11 +226,7 @@ bool inkplay_run::start(const std::vector<std::string>& args, const launch_optio
   size_t started = logged("start").size();
   if (!launch_inkplay(root, args, options)) return false;
   if (stand_in) {
-    auto end = std::chrono::steady_clock::now() + timeout;
-    while (logged("start").size() <= started) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(5ms);
-    }
+    if (!wait_until([&] { return logged("start").size() > started; }, timeout)) return false;
     sscanf(logged("start")[started].c_str(), "%d %d", &player_pid, &daemon_pid);
   } else {
     player_process p = find_player(root, previous, timeout);
@@ -255,11 +241,8 @@ bool inkplay_run::start(const std::vector<std::string>& args, const launch_optio
 
 int inkplay_run::wait_exit(std::chrono::milliseconds timeout) {
   int status = -1;
-  auto end = std::chrono::steady_clock::now() + timeout;
-  while (daemon_pid > 0 && waitpid(daemon_pid, &status, WNOHANG) != daemon_pid) {
-    if (std::chrono::steady_clock::now() > end) return -1;
-    std::this_thread::sleep_for(5ms);
-  }
+  if (daemon_pid <= 0 || !wait_until([&] { return waitpid(daemon_pid, &status, WNOHANG) == daemon_pid; }, timeout))
+    return -1;
   daemon_pid = -1;
   return status;
 }
@@ -295,6 +278,12 @@ std::vector<std::string> inkplay_run::commands() const {
 size_t inkplay_run::queries() const { return logged("cmd").size() - commands().size(); }
 std::vector<logged_update> inkplay_run::updates() const { return read_updates(root.path("updates.log")); }
 std::vector<std::string> inkplay_run::power_calls() const { return read_lines(root.path("power.log")); }
+
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  for (auto end = std::chrono::steady_clock::now() + timeout; !done(); std::this_thread::sleep_for(5ms))
+    if (std::chrono::steady_clock::now() > end) return false;
+  return true;
+}
 
 void end_processes_with(const std::string& entry) {
   for (int round = 0; round < 100; ++round) {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,6 @@ struct root_options {
 // power.log, the font, tmp/ for the pid file. The destructor ends every process started in the
 // root (found by INKPLAY_ROOT in its environment, so never a process that merely reuses a pid)
 // and removes the folder.
-struct device_root;
 // The options with the stand-in player at the player path.
 root_options with_stand_in(root_options options = {});
 
@@ -101,6 +101,9 @@ struct inkplay_run {
 
   static constexpr uint16_t KEY_ALT = 56;  // KEY_LEFTALT
 };
+
+// Checks every few milliseconds until the condition holds (true) or the time-out passes (false).
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 // SIGKILLs every process whose environment holds this NAME=value entry, until none is left
 // (at most two seconds), and reaps those that are children of this process.
