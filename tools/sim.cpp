@@ -39,7 +39,6 @@ struct simulator {
   device_root* root = nullptr;
   std::string out;
   inkplay_run* run = nullptr;
-  pid_t daemon = -1;
   int frames = 0;
   std::vector<logged_update> updates;
   FILE* log = nullptr;
@@ -265,8 +264,8 @@ int main(int argc, char** argv) {
   inkplay_run run(root);
   run.stand_in = false;
   sim.run = &run;
-  if (run.start(args, launch, std::chrono::seconds(5))) sim.daemon = run.daemon_pid;
-  note("inkplay running as pid " + std::to_string(sim.daemon));
+  run.start(args, launch, std::chrono::seconds(5));
+  note("inkplay running as pid " + std::to_string(run.daemon_pid));
 
   bool interactive = !demo && isatty(0);
   if (interactive && tcgetattr(0, &saved_terminal) == 0) {
@@ -282,16 +281,16 @@ int main(int argc, char** argv) {
 
   demo_script script;
   int status = -1;
-  for (bool running = sim.daemon > 0; running;) {
+  for (bool running = run.daemon_pid > 0; running;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     collect_frames();
     if (demo) script.run();
     if (interactive) forward_terminal_keys();
     if (window) window = window_keys(send_window_record);
     for (pid_t ended; (ended = waitpid(-1, &status, WNOHANG)) > 0;)
-      if (ended == sim.daemon) running = false;
+      if (ended == run.daemon_pid) running = false;
     if (!running) break;
-    if (kill(sim.daemon, 0) != 0) running = false;
+    if (kill(run.daemon_pid, 0) != 0) running = false;
   }
   restore_terminal();
   collect_frames();

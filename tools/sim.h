@@ -2,6 +2,7 @@
 // the panel rendered to PNG after every area update, and the keyboard forwarded.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "tools/device_root.h"
@@ -9,6 +10,10 @@
 // Lays out what the simulator adds to a device root: a page of text on the panel, drawn with
 // the display layer itself, and the folders for panel snapshots and generated media.
 void prepare_sim_root(const device_root& root);
+
+// The grey a panel nibble shows: 0 white, 15 black. The window and the PNG frames both use it,
+// so that a screenshot of the one equals the other.
+inline uint8_t panel_grey(int nibble) { return static_cast<uint8_t>(255 - nibble * 17); }
 
 // Converts a 240000-byte framebuffer snapshot (4-bit, 15 black) into a 600x800 grey PNG.
 bool panel_to_png(const std::string& raw_path, const std::string& png_path);

@@ -68,6 +68,6 @@ bool panel_to_png(const std::string& raw_path, const std::string& png_path) {
   const auto* fb = reinterpret_cast<const uint8_t*>(raw.data());
   std::vector<uint8_t> grey(static_cast<size_t>(screen_width) * screen_height);
   for (size_t i = 0; i < grey.size(); ++i)
-    grey[i] = static_cast<uint8_t>(255 - fb_nibble(fb, int(i % screen_width), int(i / screen_width)) * 17);
+    grey[i] = panel_grey(fb_nibble(fb, int(i % screen_width), int(i / screen_width)));
   return write_png(png_path, screen_width, screen_height, 1, grey.data());
 }

@@ -55,7 +55,7 @@ void paint(const SDL_Rect* inverted) {
   SDL_Surface* s = SDL_GetWindowSurface(win.window);
   if (!s || SDL_LockSurface(s) != 0) return;
   Uint32 grey[16];
-  for (int n = 0; n < 16; ++n) grey[n] = SDL_MapRGB(s->format, 255 - n * 17, 255 - n * 17, 255 - n * 17);
+  for (int n = 0; n < 16; ++n) grey[n] = SDL_MapRGB(s->format, panel_grey(n), panel_grey(n), panel_grey(n));
   const auto* fb = reinterpret_cast<const uint8_t*>(win.panel.data());
   for (int y = 0; y < s->h; ++y) {
     int py = std::min(screen_height - 1, static_cast<int>(y / win.scale));
