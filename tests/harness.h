@@ -5,15 +5,21 @@
 #include <gtest/gtest.h>
 #include <linux/input.h>
 
+#include <optional>
+
 #include "tools/device_root.h"
 
 using namespace std::chrono_literals;
 
-inline bool has_update(const inkplay_run& run, int x1, int y1, int x2, int y2, size_t from = 0) {
+inline std::optional<logged_update> find_update(const inkplay_run& run, int x1, int y1, int x2, int y2,
+                                                size_t from = 0) {
   std::vector<logged_update> u = run.updates();
   for (size_t i = from; i < u.size(); ++i)
-    if (u[i].x1 == x1 && u[i].y1 == y1 && u[i].x2 == x2 && u[i].y2 == y2) return true;
-  return false;
+    if (u[i].x1 == x1 && u[i].y1 == y1 && u[i].x2 == x2 && u[i].y2 == y2) return u[i];
+  return std::nullopt;
+}
+inline bool has_update(const inkplay_run& run, int x1, int y1, int x2, int y2, size_t from = 0) {
+  return find_update(run, x1, y1, x2, y2, from).has_value();
 }
 
 // What the in-process tests' display_open left behind, taken before any test ran.
