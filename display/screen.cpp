@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstddef>
 #include <cstring>
 
@@ -35,12 +36,17 @@ bool layout_matches_library() {
   return directfb_major_version == dfb_layout_major && directfb_minor_version == dfb_layout_minor;
 }
 
+// DirectFB takes signals by number: SIGHUP, SIGINT and SIGTERM, which the supervisor handles.
+static_assert(SIGHUP == 1 && SIGINT == 2 && SIGTERM == 15);
+constexpr const char* supervisor_signals = "1,2,15";
+
 bool create_surface() {
   if (!layout_matches_library()) return false;
-  // DirectFB must leave the terminal and the keyboards alone (we read them ourselves) and
-  // print nothing.
+  // DirectFB must leave the terminal and the keyboards alone (we read them ourselves), leave the
+  // signals that end us politely to the supervisor, and print nothing.
   DirectFBSetOption("no-vt", nullptr);
   DirectFBSetOption("disable-module", "linux_input");
+  DirectFBSetOption("dont-catch", supervisor_signals);
   DirectFBSetOption("quiet", nullptr);
   if (DirectFBCreate(&screen.dfb) != DFB_OK) return false;
   screen.dfb->SetCooperativeLevel(screen.dfb, DFSCL_FULLSCREEN);

@@ -1,6 +1,7 @@
 // Start-up: the pid file, the player's argument vector and the player child with its pipes.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -156,8 +157,14 @@ bool start_player(const char* const args[], player_link& link) {
     close(command[1]);
     return false;
   }
+  pid_t parent = getpid();
   pid_t pid = fork();
   if (pid == 0) {
+    // Playback ends with us however we end, killed or crashed included: MPlayer plays on when its
+    // command pipe closes. The kernel's parent-death signal survives the exec (also a script's
+    // exec of the real player); if we died before it was set, there is nobody left to play for.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
     clear_signal_mask();
     dup2(command[0], STDIN_FILENO);
     dup2(answer[1], STDOUT_FILENO);

@@ -19,11 +19,24 @@ constexpr int answer_entry = input_device_count;
 constexpr int child_entry = input_device_count + 1;
 constexpr int poll_entries = input_device_count + 2;
 
-void on_child_end(int) {
+void wake_loop(int) {
   int saved = errno;
   ssize_t written = write(children.wake[1], "", 1);  // a full pipe already says it
   (void)written;
   errno = saved;
+}
+
+void on_stop_request(int signal) {
+  children.stop_requested = 1;
+  wake_loop(signal);
+}
+
+void handle(int signal, void (*handler)(int), int flags) {
+  struct sigaction action = {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = flags;
+  sigaction(signal, &action, nullptr);
 }
 
 // The platform's power daemon suspends an idle device; this keeps it awake for a while. A tool
@@ -66,14 +79,22 @@ void drain(int fd) {
 // A child's end wakes the loop through a pipe written by the SIGCHLD handler: the player's end
 // is seen at once, whether its output closes before or after it exits. (The device's kernel and
 // C library have neither signalfd nor pidfd.) Without the pipe, the idle tick still notices.
-void watch_children() {
-  if (!make_pipe(children.wake, true)) return;
-  struct sigaction action = {};
-  action.sa_handler = on_child_end;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
-  sigaction(SIGCHLD, &action, nullptr);
+// Whoever ends us politely (SIGTERM, SIGINT, SIGHUP) stops playback as Alt+H does, and we end
+// through exit, so that DirectFB's own clean-up runs. Installed after DirectFB has started: it
+// was told to leave these signals to us, and its 1.7 release blocks them in our thread.
+void watch_signals() {
+  make_pipe(children.wake, true);
+  handle(SIGCHLD, wake_loop, SA_RESTART | SA_NOCLDSTOP);
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    handle(signal, on_stop_request, SA_RESTART);
+    sigaddset(&stop_signals, signal);
+  }
+  sigprocmask(SIG_UNBLOCK, &stop_signals, nullptr);
 }
+
+void stop_player(pid_t pid) { kill(pid, SIGKILL); }
 
 void send_command(int command_fd, std::string_view command) {
   ssize_t written = write(command_fd, command.data(), command.size());
@@ -97,6 +118,7 @@ void supervise(pid_t pid, int command_fd, int answer_fd) {
     int ready = poll(fds, poll_entries, tick_ms);
     if (ready == 0) idle_tick(command_fd);
     if (ready > 0 && fds[child_entry].revents) drain(children.wake[0]);
+    if (children.stop_requested) stop_player(pid);  // its end then ends us, as after Alt+H
     reap_power_tool();
     // Checked on every pass, ticks included: with the output closed nothing else may wake us.
     if (player_ended(pid)) exit(0);

@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   const char* args[player_arg_capacity];
   build_player_args(argc, argv, args);
   player_link link;
-  watch_children();
+  watch_signals();
   if (!start_player(args, link)) return 1;  // no player, nothing to supervise or record
   write_pid_file(link.pid);
   supervise(link.pid, link.command_fd, link.answer_fd);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <csignal>
 #include <cstdint>
 #include <string_view>
 
@@ -35,9 +36,11 @@ struct playback_state {
 };
 extern playback_state playback;
 
+// What the signal handlers tell the loop.
 struct child_watch {
-  pid_t power_tool;  // the power tool's call still outstanding, or 0
-  int wake[2];       // written by the SIGCHLD handler, read by the loop
+  pid_t power_tool;                     // the power tool's call still outstanding, or 0
+  int wake[2];                          // written by the handlers, read by the loop
+  volatile sig_atomic_t stop_requested;  // SIGTERM, SIGINT or SIGHUP came
 };
 extern child_watch children;
 
@@ -53,7 +56,8 @@ bool start_player(const char* const args[], player_link& link);
 void write_pid_file(pid_t pid);
 
 // The loop and its handlers.
-void watch_children();
+void watch_signals();
+void stop_player(pid_t pid);
 [[noreturn]] void supervise(pid_t pid, int command_fd, int answer_fd);
 bool player_ended(pid_t pid);
 void send_command(int command_fd, std::string_view command);

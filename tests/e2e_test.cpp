@@ -1,11 +1,31 @@
 // The real inkplay driving the real MPlayer (Debian's) on generated clips, played silently.
 
+#include <csignal>
 #include <thread>
 
 #include "tests/harness.h"
 #include "tools/wav_writer.h"
 
 namespace {
+
+// A device root with MPlayer at the player path, and inkplay started on 20-second tones there.
+struct mplayer_session {
+  device_root root{[] {
+    root_options options;
+    options.player = "/usr/bin/mplayer";
+    return options;
+  }()};
+  inkplay_run run{root};
+  bool start(const std::vector<std::string>& clips) {
+    run.stand_in = false;
+    std::vector<std::string> args = {"-ao", "null"};
+    for (size_t i = 0; i < clips.size(); ++i) {
+      args.push_back(root.path(clips[i]));
+      if (!write_tone_wav(args.back(), 20, 440 + 220 * static_cast<int>(i))) return false;
+    }
+    return run.start(args);
+  }
+};
 
 int bar_pixels(const device_root& root) {
   std::vector<uint8_t> fb = root.framebuffer();
@@ -26,14 +46,10 @@ std::vector<int> title_lefts(const inkplay_run& run) {
 // Alt+J moves MPlayer to the next clip (its longer title starts further left), Alt+L holds it
 // (the bar stops) and lets it go, Alt+H ends MPlayer and inkplay with status 0.
 TEST(WithMPlayer, ASessionOfTitlesBarAndKeys) {
-  root_options mplayer;
-  mplayer.player = "/usr/bin/mplayer";
-  device_root root(mplayer);
-  ASSERT_TRUE(write_tone_wav(root.path("a.wav"), 20, 440));
-  ASSERT_TRUE(write_tone_wav(root.path("the-second-clip.wav"), 20, 660));
-  inkplay_run run(root);
-  run.stand_in = false;
-  ASSERT_TRUE(run.start({"-ao", "null", root.path("a.wav"), root.path("the-second-clip.wav")}));
+  mplayer_session session;
+  ASSERT_TRUE(session.start({"a.wav", "the-second-clip.wav"}));
+  const device_root& root = session.root;
+  inkplay_run& run = session.run;
   ASSERT_TRUE(wait_until([&] { return title_lefts(run).size() == 1; }, 5s));
   size_t after_title = run.updates().size();
   ASSERT_TRUE(wait_until([&] { return run.updates().size() > after_title; }, 3s));  // the first answer
@@ -61,6 +77,16 @@ TEST(WithMPlayer, ASessionOfTitlesBarAndKeys) {
 
   run.alt(KEY_H);
   EXPECT_EQ(run.wait_exit(5s), 0);
+}
+
+// Ended by SIGTERM (by the platform, or kill in a shell), inkplay takes MPlayer with it: MPlayer
+// itself plays on when its command pipe closes.
+TEST(WithMPlayer, EndsWhenInkplayIsTerminated) {
+  mplayer_session session;
+  ASSERT_TRUE(session.start({"a.wav"}));
+  kill(session.run.daemon_pid, SIGTERM);
+  EXPECT_EQ(session.run.wait_exit(5s), 0);
+  EXPECT_TRUE(kill(session.run.player_pid, 0) != 0 && errno == ESRCH) << "MPlayer plays on";
 }
 
 }  // namespace

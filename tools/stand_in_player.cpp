@@ -6,7 +6,8 @@
 //                   write, unless it is "@close" (close standard output, live on), "@exit
 //                   <status>" or "@flood <bytes>" (that much output, then "flooded <bytes>" in the log)
 //   player.percent  if present, get_percent_pos is answered with the number it holds
-// It ends on end of input, on "@exit", and by the default action of SIGINT or SIGKILL.
+// It ends on "@exit" and by the default action of SIGINT or SIGKILL. As MPlayer does, it plays on
+// after end of file on its input.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -101,8 +102,8 @@ int main(int argc, char** argv) {
     char buf[4096];
     if (fds[0].revents) {
       ssize_t n = read(0, buf, sizeof buf);
-      if (n <= 0) end(0);
-      commands.append(buf, static_cast<size_t>(n));
+      if (n <= 0) fds[0].fd = -1;
+      if (n > 0) commands.append(buf, static_cast<size_t>(n));
       take(commands, '\n', on_command);
     }
     if (fds[1].revents) {

@@ -2,14 +2,19 @@
 // out interface records in 1.2's layout, declared here independently of the program's own
 // declaration, whose methods forward to Debian's DirectFB 1.7 (loaded at run time), so that the
 // pixels stay real. Every slot the program is not expected to call fails loudly. If
-// INKPLAY_DFB12_LOG names a file, each slot gets one line there at its first call: "Surface 21".
+// INKPLAY_DFB12_LOG names a file, each slot gets one line there at its first call: "Surface 21",
+// and each option given one line: "Option disable-module=keyboard".
+// What 1.2.1 itself does at DirectFBCreate, and 1.7 does not, it does too: it catches SIGHUP,
+// SIGINT and SIGTERM unless the option dont-catch names them, and ends the process by the signal.
 #include <directfb.h>
 #include <dlfcn.h>
 
+#include <csignal>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
 
 extern "C" {
@@ -34,12 +39,34 @@ fn real_function(const char* name) {
   return library ? reinterpret_cast<fn>(dlsym(library, name)) : nullptr;
 }
 
+void log_line(const char* format, const char* a, const char* b) {
+  const char* log = getenv("INKPLAY_DFB12_LOG");
+  if (!log) return;
+  if (FILE* f = fopen(log, "a")) fprintf(f, format, a, b), fclose(f);
+}
+
 void note(interface_kind kind, int slot) {
   static bool seen[4][64];
-  const char* log = getenv("INKPLAY_DFB12_LOG");
-  if (seen[kind][slot] || !log) return;
+  if (seen[kind][slot]) return;
   seen[kind][slot] = true;
-  if (FILE* f = fopen(log, "a")) fprintf(f, "%s %d\n", kind_name[kind], slot), fclose(f);
+  log_line("%s %s\n", kind_name[kind], std::to_string(slot).c_str());
+}
+
+// 1.2.1's own signal handling: after its emergency clean-up, the process ends by the signal.
+sigset_t dont_catch;
+void end_by_signal(int signal) { raise(signal); }
+void add_dont_catch(const char* numbers) {  // "1,2,15"
+  for (const char* n = numbers;; ++n) {
+    sigaddset(&dont_catch, atoi(n));
+    if (!(n = strchr(n, ','))) return;
+  }
+}
+void catch_signals() {
+  struct sigaction action = {};
+  action.sa_handler = end_by_signal;
+  action.sa_flags = SA_RESETHAND | SA_NODEFER;
+  for (int signal : {SIGHUP, SIGINT, SIGTERM})
+    if (!sigismember(&dont_catch, signal)) sigaction(signal, &action, nullptr);
 }
 
 template <interface_kind kind, int slot>
@@ -152,6 +179,8 @@ DFBResult DirectFBInit(int* argc, char*** argv) {
 }
 
 DFBResult DirectFBSetOption(const char* name, const char* value) {
+  log_line("Option %s%s\n", name, value ? ("=" + std::string(value)).c_str() : "");
+  if (value && strcmp(name, "dont-catch") == 0) add_dont_catch(value);
   auto set_option = real_function<DFBResult (*)(const char*, const char*)>("DirectFBSetOption");
   return set_option ? set_option(name, value) : DFB_FAILURE;
 }
@@ -161,6 +190,7 @@ DFBResult DirectFBCreate(IDirectFB** out) {
   IDirectFB* d = nullptr;
   DFBResult r = create ? create(&d) : DFB_FAILURE;
   *out = r == DFB_OK ? reinterpret_cast<IDirectFB*>(wrap<dfb>(d)) : nullptr;
+  if (r == DFB_OK) catch_signals();
   return r;
 }
 }
