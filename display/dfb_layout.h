@@ -112,6 +112,7 @@ extern "C" {
 DFBResult DirectFBInit(int* argc, char*** argv);
 DFBResult DirectFBSetOption(const char* name, const char* value);
 DFBResult DirectFBCreate(IDirectFB** interface);
+const char* DirectFBErrorString(DFBResult result);
 extern const unsigned int directfb_major_version, directfb_minor_version;
 }
 

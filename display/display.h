@@ -57,6 +57,7 @@ struct font_record {
   const char* path;     // the caller's string, kept by reference
   uint32_t size;
   int ascender, descender;
+  bool title_font_missing;  // reported to the system log
 };
 extern font_record font_state;
 

@@ -4,6 +4,7 @@
 
 #include "display/display.h"
 #include "platform/device_paths.h"
+#include "platform/system_log.h"
 
 namespace {
 
@@ -34,6 +35,10 @@ void show_title(const char* text) {
   char title[text_buffer_bytes];  // what the text operations would draw of it anyway
   snprintf(title, sizeof title, "%s", text);
   select_font(device_path(device_file::font), title_font_size);
+  if (display_ready() && !font_state.font && !font_state.title_font_missing) {
+    report("font %s not loaded: titles not shown", device_path_on_device(device_file::font));
+    font_state.title_font_missing = true;
+  }
   set_fg(black);
   set_bg(white);
   const char* shown = title;

@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "display/display.h"
 #include "input/input.h"
 #include "platform/device_paths.h"
+#include "platform/system_log.h"
 
 namespace {
 
@@ -20,14 +22,22 @@ static_assert(offsetof(update_area, y2) == 12 && offsetof(update_area, effect) =
 static_assert(offsetof(update_area, buffer) == (narrow_abi ? 20 : 24));
 static_assert(sizeof(update_area) == (narrow_abi ? 24 : 32));
 
-bool map_framebuffer() {
+// The whole mapping, or null.
+uint8_t* map_framebuffer() {
+  const char* name = device_path_on_device(device_file::framebuffer);
   screen.fb_fd = open(device_path(device_file::framebuffer), O_RDWR);
-  if (screen.fb_fd < 0) return false;
+  if (screen.fb_fd < 0) {
+    report("framebuffer %s not opened (%s): playing without overlays", name, strerror(errno));
+    return nullptr;
+  }
   fcntl(screen.fb_fd, F_SETFD, FD_CLOEXEC);  // the player has no business with the panel
   void* map = mmap(nullptr, fb_map_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, screen.fb_fd, 0);
-  if (map == MAP_FAILED) return false;
+  if (map == MAP_FAILED) {
+    report("framebuffer %s not mapped (%s): playing without overlays", name, strerror(errno));
+    return nullptr;
+  }
   screen.working_area = static_cast<uint8_t*>(map) + working_area_offset;
-  return true;
+  return static_cast<uint8_t*>(map);
 }
 
 // The interface records this program was built for are valid only on the DirectFB release
@@ -41,14 +51,23 @@ static_assert(SIGHUP == 1 && SIGINT == 2 && SIGTERM == 15);
 constexpr const char* supervisor_signals = "1,2,15";
 
 bool create_surface() {
-  if (!layout_matches_library()) return false;
-  // DirectFB must leave the terminal and the keyboards alone (we read them ourselves), leave the
-  // signals that end us politely to the supervisor, and print nothing.
+  if (!layout_matches_library()) {
+    report("DirectFB %u.%u found, built for %u.%u: playing without overlays", directfb_major_version,
+           directfb_minor_version, dfb_layout_major, dfb_layout_minor);
+    return false;
+  }
+  // DirectFB must leave the terminal and the keyboards alone (we read them ourselves: its
+  // keyboard driver would take the console's terminal and not give it back if we are killed),
+  // leave the signals that end us politely to the supervisor, and print nothing.
   DirectFBSetOption("no-vt", nullptr);
   DirectFBSetOption("disable-module", "linux_input");
+  DirectFBSetOption("disable-module", "keyboard");
   DirectFBSetOption("dont-catch", supervisor_signals);
   DirectFBSetOption("quiet", nullptr);
-  if (DirectFBCreate(&screen.dfb) != DFB_OK) return false;
+  if (DFBResult result = DirectFBCreate(&screen.dfb); result != DFB_OK) {
+    report("DirectFB could not start (%s): playing without overlays", DirectFBErrorString(result));
+    return false;
+  }
   screen.dfb->SetCooperativeLevel(screen.dfb, DFSCL_FULLSCREEN);
 
   DFBSurfaceDescription desc = {};
@@ -63,7 +82,10 @@ bool create_surface() {
     desc.preallocated[i].pitch = surface_pitch;
   }
   IDirectFBSurface* surface = nullptr;
-  if (screen.dfb->CreateSurface(screen.dfb, &desc, &surface) != DFB_OK) return false;
+  if (DFBResult result = screen.dfb->CreateSurface(screen.dfb, &desc, &surface); result != DFB_OK) {
+    report("DirectFB made no surface (%s): playing without overlays", DirectFBErrorString(result));
+    return false;
+  }
   screen.surface = surface;
   // The level cache starts at 0 (black); DirectFB starts with transparent black, which would
   // leave text drawn in black before any other colour invisible.
@@ -75,11 +97,14 @@ bool create_surface() {
 
 // Without a framebuffer or DirectFB the player still runs; only the overlays are missing.
 void display_open() {
-  if (map_framebuffer()) {
-    // Whatever DirectFB's start does to the framebuffer, put back what the screen showed.
-    memcpy(screen.pixels, screen.working_area, working_area_bytes);
+  if (uint8_t* framebuffer = map_framebuffer()) {
+    // DirectFB's start paints its primary layer, on the device the whole framebuffer, the
+    // platform's status rows included: every byte goes back as it was. The top rows are not
+    // refreshed, not being ours: the panel still shows them as they were.
+    static_assert(fb_map_bytes <= sizeof surface_pixels);
+    memcpy(screen.pixels, framebuffer, fb_map_bytes);
     create_surface();
-    memcpy(screen.working_area, screen.pixels, working_area_bytes);
+    memcpy(framebuffer, screen.pixels, fb_map_bytes);
     refresh_working_area();
   }
   open_input_devices();

@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #include "input/input.h"
 #include "platform/device_paths.h"
+#include "platform/system_log.h"
 
 namespace {
 
@@ -50,6 +52,8 @@ void open_input_devices() {
     // Blocking and inherited by the player, as the platform's other readers expect.
     input.input_devices[i].fd = open(device_path(input_files[i]), O_RDWR, 0);
     input.input_devices[i].events = POLLIN;
+    if (input.input_devices[i].fd < 0)
+      report("keyboard %s not opened (%s)", device_path_on_device(input_files[i]), strerror(errno));
   }
 }
 

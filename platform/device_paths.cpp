@@ -15,6 +15,7 @@ constexpr const char* device_paths[] = {
     "/usr/bin/lipc-set-prop",
     "/usr/java/lib/fonts/Helvetica_LT_75_Bold.ttf",
     "/tmp/mplayer.pid",
+    "/dev/log",
 };
 constexpr int path_count = sizeof device_paths / sizeof device_paths[0];
 

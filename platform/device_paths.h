@@ -11,6 +11,7 @@ enum class device_file {
   power_tool,
   font,
   pid_file,
+  system_log,
 };
 
 // The path as the platform knows it ("/dev/fb0"), whatever the root.

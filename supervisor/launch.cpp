@@ -6,12 +6,14 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/device_paths.h"
+#include "platform/system_log.h"
 #include "supervisor/supervisor.h"
 
 namespace {
@@ -63,6 +65,27 @@ bool read_process_facts(pid_t pid, process_facts& facts) {
 }
 
 }  // namespace
+
+// A child tells us why its exec failed through a close-on-exec pipe: end of file means the exec
+// worked. Without the pipe (fds -1) the failure simply goes unreported.
+void open_exec_check(int fds[2]) {
+  if (!make_pipe(fds, false)) fds[0] = fds[1] = -1;
+}
+
+[[noreturn]] void exec_failed(int check_fd) {
+  int error = errno;
+  ssize_t written = write(check_fd, &error, sizeof error);
+  (void)written;
+  _exit(127);  // as a shell reports a program it cannot run
+}
+
+// Once the parent has closed its write end: waits for the exec, and says why it failed (or 0).
+int exec_error(int check_fd) {
+  int error = 0;
+  if (check_fd >= 0 && read(check_fd, &error, sizeof error) != sizeof error) error = 0;
+  close(check_fd);
+  return error;
+}
 
 bool make_pipe(int fds[2], bool nonblocking) {
   if (pipe(fds) != 0) return false;
@@ -148,7 +171,7 @@ int build_player_args(int argc, char** argv, const char* args[player_arg_capacit
   return n;
 }
 
-bool start_player(const char* const args[], player_link& link) {
+bool start_player(const char* const args[], player_link& link, int& exec_check) {
   int command[2], answer[2];
   // Close-on-exec keeps our ends out of the player and of the power tool.
   if (!make_pipe(command, false)) return false;
@@ -157,6 +180,8 @@ bool start_player(const char* const args[], player_link& link) {
     close(command[1]);
     return false;
   }
+  int check[2];
+  open_exec_check(check);
   pid_t parent = getpid();
   pid_t pid = fork();
   if (pid == 0) {
@@ -169,17 +194,26 @@ bool start_player(const char* const args[], player_link& link) {
     dup2(command[0], STDIN_FILENO);
     dup2(answer[1], STDOUT_FILENO);
     execv(device_path(device_file::player), const_cast<char* const*>(args));
-    _exit(127);  // as a shell reports a program it cannot run
+    exec_failed(check[1]);
   }
+  close(check[1]);
   close(command[0]);
   close(answer[1]);
   if (pid < 0) {
+    close(check[0]);
     close(command[1]);
     close(answer[0]);
     return false;
   }
+  exec_check = check[0];
   link = {pid, command[1], answer[0]};
   return true;
+}
+
+// Waited for once the pid file is written: a later start must find our player at once.
+void report_player_start(int exec_check) {
+  if (int error = exec_error(exec_check))
+    report("player %s not started (%s)", device_path_on_device(device_file::player), strerror(error));
 }
 
 // The 4 raw bytes of the pid, in a file of our own: whatever stands at the path (a link, a hard

@@ -6,10 +6,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 #include "display/display.h"
 #include "input/input.h"
 #include "platform/device_paths.h"
+#include "platform/system_log.h"
 #include "supervisor/supervisor.h"
 
 namespace {
@@ -44,12 +46,21 @@ void handle(int signal, void (*handler)(int), int flags) {
 // no second call is made while one is outstanding.
 void keep_device_awake() {
   if (children.power_tool > 0) return;
+  const char* name = device_path_on_device(device_file::power_tool);
+  int check[2];
+  open_exec_check(check);
   pid_t pid = vfork();
   if (pid == 0) {
     clear_signal_mask();
-    execl(device_path(device_file::power_tool), device_path_on_device(device_file::power_tool),
-          "com.lab126.powerd", "abortSuspend", "1", static_cast<char*>(nullptr));
-    _exit(127);
+    execl(device_path(device_file::power_tool), name, "com.lab126.powerd", "abortSuspend", "1",
+          static_cast<char*>(nullptr));
+    exec_failed(check[1]);
+  }
+  close(check[1]);
+  int error = exec_error(check[0]);
+  if (error && !children.power_tool_missing) {
+    report("power tool %s not started (%s)", name, strerror(error));
+    children.power_tool_missing = true;
   }
   if (pid > 0) children.power_tool = pid;
 }

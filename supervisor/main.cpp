@@ -16,8 +16,10 @@ int main(int argc, char** argv) {
   const char* args[player_arg_capacity];
   build_player_args(argc, argv, args);
   player_link link;
+  int exec_check;
   watch_signals();
-  if (!start_player(args, link)) return 1;  // no player, nothing to supervise or record
+  if (!start_player(args, link, exec_check)) return 1;  // no player, nothing to supervise or record
   write_pid_file(link.pid);
+  report_player_start(exec_check);
   supervise(link.pid, link.command_fd, link.answer_fd);
 }

@@ -41,6 +41,7 @@ struct child_watch {
   pid_t power_tool;                     // the power tool's call still outstanding, or 0
   int wake[2];                          // written by the handlers, read by the loop
   volatile sig_atomic_t stop_requested;  // SIGTERM, SIGINT or SIGHUP came
+  bool power_tool_missing;               // reported to the system log
 };
 extern child_watch children;
 
@@ -48,11 +49,15 @@ extern child_watch children;
 void let_go_of_launcher();
 void ignore_broken_pipes();
 bool make_pipe(int fds[2], bool nonblocking);
+void open_exec_check(int fds[2]);
+[[noreturn]] void exec_failed(int check_fd);
+int exec_error(int check_fd);
 void clear_signal_mask();
 bool is_player_process(pid_t pid, const struct stat& pid_file);
 void stop_previous_player();
 int build_player_args(int argc, char** argv, const char* args[player_arg_capacity]);
-bool start_player(const char* const args[], player_link& link);
+bool start_player(const char* const args[], player_link& link, int& exec_check);
+void report_player_start(int exec_check);
 void write_pid_file(pid_t pid);
 
 // The loop and its handlers.

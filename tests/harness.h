@@ -22,6 +22,13 @@ inline bool has_update(const inkplay_run& run, int x1, int y1, int x2, int y2, s
   return find_update(run, x1, y1, x2, y2, from).has_value();
 }
 
+// The first byte of a framebuffer image that differs from the root's pattern, or its size.
+inline size_t first_changed_byte(const std::vector<uint8_t>& fb) {
+  size_t i = 0;
+  while (i < fb.size() && fb[i] == device_root::pattern_byte(i)) ++i;
+  return i;
+}
+
 // What the in-process tests' display_open left behind, taken before any test ran.
 struct startup_snapshot {
   int updates;

@@ -1,5 +1,6 @@
 // Launch decisions and the player's output, in process, against the real display layer.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -39,13 +40,17 @@ TEST(PlayerLaunch, ForkFailureReportsAndLeaksNothing) {
   if (child == 0) {
     rlimit none = {0, 0};
     if (setuid(nobody->pw_uid) != 0 || setrlimit(RLIMIT_NPROC, &none) != 0) _exit(2);
-    int before = dup(0);
-    close(before);
+    auto open_fds = [] {
+      int n = 0;
+      for (int fd = 0; fd < 1024; ++fd) n += fcntl(fd, F_GETFD) != -1;
+      return n;
+    };
+    int before = open_fds();
     const char* args[] = {"player", nullptr};
     player_link link = {};
-    bool started = start_player(args, link);
-    int after = dup(0);
-    _exit(started ? 3 : after == before ? 0 : 4);
+    int exec_check;
+    bool started = start_player(args, link, exec_check);
+    _exit(started ? 3 : open_fds() == before ? 0 : 4);
   }
   int status = 0;
   waitpid(child, &status, 0);

@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <linux/input.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,12 +136,27 @@ device_root::device_root(const root_options& options) {
   if (!options.player.empty()) link_to(options.player, path("mnt/us/system/mplayer"));
   write_file(path("usr/bin/lipc-set-prop"), "#!/bin/sh\necho \"$0 $*\" >> \"$INKPLAY_ROOT/power.log\"\n", 0755);
   if (options.font) link_to(HOST_FONT, path("usr/java/lib/fonts/Helvetica_LT_75_Bold.ttf"));
+  if (options.system_log) {
+    sockaddr_un log = {};
+    log.sun_family = AF_UNIX;
+    snprintf(log.sun_path, sizeof log.sun_path, "%s", path("dev/log").c_str());
+    log_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (bind(log_fd, reinterpret_cast<sockaddr*>(&log), sizeof log) != 0) perror(log.sun_path);
+  }
 }
 
 device_root::~device_root() {
+  if (log_fd >= 0) close(log_fd);
   end_processes_with("INKPLAY_ROOT=" + dir);
   std::string cmd = "rm -rf '" + dir + "'";
   if (system(cmd.c_str()) != 0) perror("rm");
+}
+
+std::vector<std::string> device_root::system_log() const {
+  char datagram[1024];
+  for (ssize_t n; log_fd >= 0 && (n = recv(log_fd, datagram, sizeof datagram, 0)) >= 0;)
+    log_messages.emplace_back(datagram, static_cast<size_t>(n));
+  return log_messages;
 }
 
 std::vector<uint8_t> device_root::framebuffer() const {

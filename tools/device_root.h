@@ -15,6 +15,7 @@ struct root_options {
   bool patterned = true;    // fill it with pattern_byte() (else white, nibble 0)
   bool event1 = true;       // dev/input/event1
   bool font = true;         // a real TrueType font at the platform font path
+  bool system_log = true;   // dev/log, a datagram socket read by system_log()
   std::string player;       // the program linked at the player path; empty: none
 };
 
@@ -32,6 +33,9 @@ struct device_root {
   device_root(const device_root&) = delete;
   std::string path(const std::string& relative) const { return dir + "/" + relative; }
   std::vector<uint8_t> framebuffer() const;
+  std::vector<std::string> system_log() const;  // every datagram sent to dev/log so far
+  int log_fd = -1;
+  mutable std::vector<std::string> log_messages;
   static uint8_t pattern_byte(size_t offset) { return static_cast<uint8_t>(offset * 7 + 3); }
 };
 

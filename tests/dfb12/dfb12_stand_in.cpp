@@ -4,16 +4,23 @@
 // pixels stay real. Every slot the program is not expected to call fails loudly. If
 // INKPLAY_DFB12_LOG names a file, each slot gets one line there at its first call: "Surface 21",
 // and each option given one line: "Option disable-module=keyboard".
-// What 1.2.1 itself does at DirectFBCreate, and 1.7 does not, it does too: it catches SIGHUP,
-// SIGINT and SIGTERM unless the option dont-catch names them, and ends the process by the signal.
+// What 1.2.1 itself does at DirectFBCreate on the device, and 1.7 on the dummy system does not,
+// it does too: on a 4-bit panel (sys/class/graphics/fb0/bits_per_pixel under INKPLAY_ROOT) it
+// fails with DFB_INIT unless etc/fb.modes offers a 600x800 mode it knows; it paints the whole
+// framebuffer (dev/fb0); it catches SIGHUP, SIGINT and SIGTERM unless the option dont-catch
+// names them, and ends the process by the signal.
 #include <directfb.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <utility>
 
@@ -50,6 +57,39 @@ void note(interface_kind kind, int slot) {
   if (seen[kind][slot]) return;
   seen[kind][slot] = true;
   log_line("%s %s\n", kind_name[kind], std::to_string(slot).c_str());
+}
+
+// 1.2's results are plain numbers; 1.7's are not.
+constexpr int dfb12_init = 2;
+
+std::string under_root(const char* path) {
+  const char* root = getenv("INKPLAY_ROOT");
+  return std::string(root ? root : "") + path;
+}
+
+// 1.2.1 has no 4-bit format: its fbdev system needs a mode of 8 bits or more from fb.modes.
+bool panel_can_start() {
+  int bits = 0;
+  std::ifstream(under_root("/sys/class/graphics/fb0/bits_per_pixel")) >> bits;
+  std::ifstream modes(under_root("/etc/fb.modes"));
+  for (std::string line; bits == 4 && std::getline(modes, line);) {
+    int x, y, virtual_x, virtual_y, depth;
+    if (sscanf(line.c_str(), " geometry %d %d %d %d %d", &x, &y, &virtual_x, &virtual_y, &depth) == 5 &&
+        x == 600 && y == 800 && (depth == 8 || depth == 16 || depth == 24 || depth == 32))
+      return true;
+  }
+  return bits != 4;
+}
+
+// The primary layer's background, once, over the whole framebuffer.
+void paint_framebuffer() {
+  int fd = open(under_root("/dev/fb0").c_str(), O_WRONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd >= 0 && fstat(fd, &st) == 0) {
+    std::string background(static_cast<size_t>(st.st_size), '\0');
+    if (pwrite(fd, background.data(), background.size(), 0) < 0) perror("dfb12 stand-in: paint");
+  }
+  if (fd >= 0) close(fd);
 }
 
 // 1.2.1's own signal handling: after its emergency clean-up, the process ends by the signal.
@@ -186,11 +226,21 @@ DFBResult DirectFBSetOption(const char* name, const char* value) {
 }
 
 DFBResult DirectFBCreate(IDirectFB** out) {
+  *out = nullptr;
+  if (!panel_can_start()) return static_cast<DFBResult>(dfb12_init);
   auto create = real_function<DFBResult (*)(IDirectFB**)>("DirectFBCreate");
   IDirectFB* d = nullptr;
   DFBResult r = create ? create(&d) : DFB_FAILURE;
-  *out = r == DFB_OK ? reinterpret_cast<IDirectFB*>(wrap<dfb>(d)) : nullptr;
-  if (r == DFB_OK) catch_signals();
+  if (r != DFB_OK) return r;
+  *out = reinterpret_cast<IDirectFB*>(wrap<dfb>(d));
+  paint_framebuffer();
+  catch_signals();
   return r;
+}
+
+const char* DirectFBErrorString(DFBResult result) {
+  if (result == dfb12_init) return "Initialization error!";
+  auto error_string = real_function<const char* (*)(DFBResult)>("DirectFBErrorString");
+  return error_string ? error_string(result) : "no DirectFB";
 }
 }
