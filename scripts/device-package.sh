@@ -1,37 +1,45 @@
 #!/usr/bin/env bash
 # Packs the device build (scripts/device-build.sh) for copying onto a device:
-# build-device/inkplay-<version>-armel.tar.gz with the stripped binary, its checksum and a short
-# text on what the device needs and how to check it first.
+# build-device/inkplay-<version>-armel.tar.gz with the stripped binary, the device check
+# (inkplay-check), their checksums and a short text on what to do first. The same commit packs
+# the same bytes wherever and whenever it is built: every time stamp is the commit's, names are
+# sorted, the owner is 0, and gzip keeps no name or time. Prints the tarball's SHA-256.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -x build-device/inkplay ] || bash scripts/device-build.sh
 version=$(sed -n 's/^project(inkplay VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 name=inkplay-$version-armel
 stage=build-device/$name
 rm -rf "$stage" && mkdir -p "$stage"
 arm-linux-gnueabi-strip -o "$stage/inkplay" build-device/inkplay
+cp platform/inkplay-check "$stage/inkplay-check"
 cat > "$stage/README.txt" <<TEXT
 inkplay $version for e-readers with an ARM EABI (soft-float) Linux userland, ARMv5TE or newer.
 
-The device must have:
-- the C library of glibc 2.4 or newer (/lib/libc.so.6, /lib/ld-linux.so.3);
-- DirectFB 1.2 (libdirectfb-1.2.so.0) with its fbdev system and FreeType font provider;
-  with any other DirectFB release inkplay plays without its overlays;
-- MPlayer at /mnt/us/system/mplayer (a script there that execs the real player works too);
-- a TrueType font at /usr/java/lib/fonts/Helvetica_LT_75_Bold.ttf;
-- /usr/bin/lipc-set-prop, the e-ink framebuffer /dev/fb0 and the keyboards /dev/input/event0..2.
+1. Check the copy is whole (where sha256sum exists):
+     sha256sum -c SHA256SUMS
+2. Check the device, in a shell on it:
+     sh inkplay-check
+   It prints "ok ..." or "missing ...: what to do" for each thing inkplay needs: the C library
+   (glibc 2.4 or newer), DirectFB 1.2 (libdirectfb-1.2.so.0, its fbdev system, and on a 4-bit
+   panel a 600x800 mode in /etc/fb.modes), MPlayer at /mnt/us/system/mplayer, the font
+   /usr/java/lib/fonts/Helvetica_LT_75_Bold.ttf, /usr/bin/lipc-set-prop, /dev/fb0, the keyboards
+   /dev/input/event0..2 and the system log /dev/log. It ends with status 0 when all is there.
+3. Run as root, with INKPLAY_ROOT unset:
+     ./inkplay [MPlayer arguments] file...
+   Alt+J next, Alt+Backspace previous, Alt+L pause, Alt+K 100x speed, Alt+H stop.
 
-Check a device before copying (in a shell on it):
-  /lib/libc.so.6                    prints the C library's version: 2.4 or newer
-  ls /usr/lib/libdirectfb-1.2.so.0  (or /lib/...): DirectFB 1.2 is there
-  ls /mnt/us/system/mplayer /usr/bin/lipc-set-prop /usr/java/lib/fonts/Helvetica_LT_75_Bold.ttf
-  sha256sum -c SHA256SUMS           the copy is whole (where sha256sum exists)
-
-Then copy inkplay anywhere, leave INKPLAY_ROOT unset, and run as root:
-  ./inkplay [MPlayer arguments] file...
-Alt+J next, Alt+Backspace previous, Alt+L pause, Alt+K 100x speed, Alt+H stop.
+inkplay detaches and prints nothing. When a piece is missing it still plays, and says why in the
+system log (/dev/log: read it with logread or in /var/log/messages), once per piece, for example
+"inkplay[812]: DirectFB could not start (...): playing without overlays".
 TEXT
-(cd "$stage" && sha256sum inkplay README.txt > SHA256SUMS)
-tar -C build-device -czf "build-device/$name.tar.gz" "$name"
-echo "device-package: build-device/$name.tar.gz ($(du -k "build-device/$name.tar.gz" | cut -f1) kB)"
-tar -tzf "build-device/$name.tar.gz"
+(cd "$stage" && sha256sum inkplay inkplay-check README.txt > SHA256SUMS)
+chmod 0755 "$stage" "$stage/inkplay" "$stage/inkplay-check"
+chmod 0644 "$stage/README.txt" "$stage/SHA256SUMS"
+tarball=build-device/$name.tar.gz
+tar -C build-device --sort=name --mtime="@$epoch" --owner=0 --group=0 --numeric-owner --format=gnu \
+  -cf - "$name" | gzip -9n > "$tarball"
+echo "device-package: $tarball ($(du -k "$tarball" | cut -f1) kB)"
+tar -tzvf "$tarball"
+echo "device-package: SHA-256 $(sha256sum "$tarball" | cut -d' ' -f1)"

@@ -12,6 +12,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev zlib1g-dev
   clang libclang-rt-14-dev            # libFuzzer and the sanitizers' runtime
   valgrind
+  busybox                             # the device check runs under busybox sh, as on a device
   "$@"
 )
 missing=()

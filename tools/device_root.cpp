@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -71,15 +72,16 @@ void start_guardian() {
   close(watch[0]);  // watch[1] stays open, unused, until this process ends
 }
 
+// Our environment with these entries, each replacing any earlier one of its name.
 std::vector<std::string> environment_with(const std::vector<std::string>& entries) {
   std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) env.push_back(*e);
   auto name_of = [](const std::string& e) { return e.substr(0, e.find('=') + 1); };
-  for (char** e = environ; *e; ++e) {
-    bool replaced = false;
-    for (const std::string& entry : entries) replaced |= name_of(entry) == name_of(*e);
-    if (!replaced) env.push_back(*e);
+  for (const std::string& entry : entries) {
+    auto same = std::find_if(env.begin(), env.end(), [&](const std::string& e) { return name_of(e) == name_of(entry); });
+    if (same != env.end()) *same = entry;
+    else env.push_back(entry);
   }
-  env.insert(env.end(), entries.begin(), entries.end());
   return env;
 }
 
@@ -202,11 +204,15 @@ bool launch_inkplay(const device_root& root, const std::vector<std::string>& arg
   const char* asan = getenv("ASAN_OPTIONS");
   const char* dfbargs = getenv("DFBARGS");
   const char* recorder = getenv("INKPLAY_RECORDER");
+  const char* dfb12_dir = getenv("INKPLAY_DFB12_DIR");
   std::vector<std::string> env = {
       "INKPLAY_ROOT=" + root.dir, std::string("DFBARGS=") + (dfbargs ? dfbargs : "system=dummy"),
       std::string("LD_PRELOAD=") + (recorder ? recorder : UPDATE_RECORDER),
       "INKPLAY_UPDATE_LOG=" + root.path("updates.log"),
       "HOME=" + root.dir,  // MPlayer's configuration stays in the root
+      // Where the device's layout finds the stand-in for DirectFB 1.2's library: the binary
+      // names no folder of the build machine.
+      std::string("LD_LIBRARY_PATH=") + (dfb12_dir ? dfb12_dir : DFB12_STAND_IN_DIR),
       // The recorder is preloaded ahead of the sanitizer runtime in sanitized builds.
       std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
   env.insert(env.end(), options.env.begin(), options.env.end());

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Checks that the device binary and its package are reproducible: the committed tree is cloned
+# twice, at paths of different lengths, built and packed one after the other; the binary and the
+# .tar.gz of both must be byte-identical.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+sums=()
+for place in a b/a-longer/path; do
+  git clone -q . "$work/$place"
+  (cd "$work/$place" && bash scripts/device-build.sh --binary-only >/dev/null && bash scripts/device-package.sh >/dev/null)
+  sums+=("$(cd "$work/$place/build-device" && sha256sum inkplay inkplay-*.tar.gz)")
+done
+if [ "${sums[0]}" != "${sums[1]}" ]; then
+  printf 'device-reproducible: the two builds differ:\n%s\n--\n%s\n' "${sums[0]}" "${sums[1]}"
+  exit 1
+fi
+echo "device-reproducible: two checkouts, built apart, give the same bytes:"
+echo "${sums[0]}"
