@@ -37,7 +37,7 @@ cp -r "$libdir/directfb-1.7-7"/{systems,wm,interfaces} "$modules/"
 export DFBARGS=system=dummy,module-dir=$modules
 export INKPLAY_WRAPPER="qemu-arm -L $sysroot" INKPLAY_UNDER_TEST=$PWD/build-device/inkplay
 export INKPLAY_RECORDER=$PWD/build-device/tools/libupdate_recorder.so INKPLAY_KEY_RECORD=16
-export INKPLAY_DFB12_DIR=$PWD/build-device/tests/dfb12  # the device's binary names no library folder
+export INKPLAY_DFB12_DIR=$PWD/build-device/tools/dfb12  # the device's binary names no library folder
 export INKPLAY_DIRECTFB_17=$libdir/libdirectfb-1.7.so.7
 passed() { sed -n 's/.*tests failed out of //p' "$1"; }
 for cpu in $cpus; do
