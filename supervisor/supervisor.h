@@ -36,7 +36,7 @@ struct playback_state {
 };
 extern playback_state playback;
 
-// What the signal handlers tell the loop.
+// The loop's children, and what the signal handlers tell it.
 struct child_watch {
   pid_t power_tool;                     // the power tool's call still outstanding, or 0
   int wake[2];                          // written by the handlers, read by the loop

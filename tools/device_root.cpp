@@ -138,13 +138,11 @@ device_root::device_root(const root_options& options) {
   if (!options.player.empty()) link_to(options.player, path("mnt/us/system/mplayer"));
   write_file(path("usr/bin/lipc-set-prop"), "#!/bin/sh\necho \"$0 $*\" >> \"$INKPLAY_ROOT/power.log\"\n", 0755);
   if (options.font) link_to(HOST_FONT, path("usr/java/lib/fonts/Helvetica_LT_75_Bold.ttf"));
-  if (options.system_log) {
-    sockaddr_un log = {};
-    log.sun_family = AF_UNIX;
-    snprintf(log.sun_path, sizeof log.sun_path, "%s", path("dev/log").c_str());
-    log_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (bind(log_fd, reinterpret_cast<sockaddr*>(&log), sizeof log) != 0) perror(log.sun_path);
-  }
+  sockaddr_un log = {};
+  log.sun_family = AF_UNIX;
+  snprintf(log.sun_path, sizeof log.sun_path, "%s", path("dev/log").c_str());
+  log_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (bind(log_fd, reinterpret_cast<sockaddr*>(&log), sizeof log) != 0) perror(log.sun_path);
 }
 
 device_root::~device_root() {

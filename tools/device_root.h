@@ -15,14 +15,13 @@ struct root_options {
   bool patterned = true;    // fill it with pattern_byte() (else white, nibble 0)
   bool event1 = true;       // dev/input/event1
   bool font = true;         // a real TrueType font at the platform font path
-  bool system_log = true;   // dev/log, a datagram socket read by system_log()
   std::string player;       // the program linked at the player path; empty: none
 };
 
 // dev/fb0, FIFOs dev/input/event0..2, the player link, a power tool that logs its calls to
-// power.log, the font, tmp/ for the pid file. The destructor ends every process started in the
-// root (found by INKPLAY_ROOT in its environment, so never a process that merely reuses a pid)
-// and removes the folder.
+// power.log, the font, tmp/ for the pid file, and dev/log, a datagram socket read by
+// system_log(). The destructor ends every process started in the root (found by INKPLAY_ROOT in
+// its environment, so never a process that merely reuses a pid) and removes the folder.
 // The options with the stand-in player at the player path.
 root_options with_stand_in(root_options options = {});
 
