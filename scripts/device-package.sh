@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -x build-device/inkplay ] || bash scripts/device-build.sh
 version=$(sed -n 's/^project(inkplay VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+# The commit's time; outside a git checkout, the time of the tree's CMakeLists.txt.
+epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || stat -c %Y CMakeLists.txt)}
 name=inkplay-$version-armel
 stage=build-device/$name
 rm -rf "$stage" && mkdir -p "$stage"
