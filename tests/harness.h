@@ -22,6 +22,13 @@ inline bool has_update(const inkplay_run& run, int x1, int y1, int x2, int y2, s
   return find_update(run, x1, y1, x2, y2, from).has_value();
 }
 
+// True once the player has been asked for its position again: an idle tick, which comes only
+// after a quiet second, so all that the player said before has been read, however slowly.
+inline bool next_idle_tick(const inkplay_run& run, std::chrono::milliseconds timeout) {
+  size_t queries = run.queries();
+  return wait_until([&] { return run.queries() > queries; }, timeout);
+}
+
 // The first byte of a framebuffer image that differs from the root's pattern, or its size.
 inline size_t first_changed_byte(const std::vector<uint8_t>& fb) {
   size_t i = 0;

@@ -280,8 +280,7 @@ TEST(Faults, FloodOfOutputIsReadWithFlatMemoryAndTheLastAnswerShows) {
   // An answer said now could share a read with the flood's tail, however slowly inkplay reads
   // (under an emulator): the player answers only when asked, at an idle tick, which comes once a
   // quiet second has drained the pipe. Asked after the next query, it answers the one after.
-  size_t queries = s.run.queries();
-  ASSERT_TRUE(wait_until([&] { return s.run.queries() > queries; }, 5s));
+  ASSERT_TRUE(next_idle_tick(s.run, 5s));
   write_file(s.root.path("player.percent"), "42");
   EXPECT_TRUE(wait_until([&] {
     std::vector<uint8_t> fb = s.root.framebuffer();
@@ -349,10 +348,9 @@ TEST(Faults, MissingPiecesAreReportedAndLeavePlayingAndKeysWorking) {
         return user + system;
       };
       // Counted from the next idle tick, when what was said (a title, under an emulator slowly) is done.
-      size_t queries = s.run.queries();
-      EXPECT_TRUE(wait_until([&] { return s.run.queries() > queries; }, 4s)) << name;
+      EXPECT_TRUE(next_idle_tick(s.run, 4s)) << name;
       long cpu = cpu_ticks();
-      queries = s.run.queries();
+      size_t queries = s.run.queries();
       EXPECT_TRUE(wait_until([&] { return s.run.queries() >= queries + 2; }, 4s)) << name;
       EXPECT_LE(cpu_ticks() - cpu, 10) << name << ": CPU ticks in two idle seconds";
       if (s.run.event_fd[0] >= 0) {
@@ -394,8 +392,7 @@ TEST(Overlays, BarAndTitleComeAndTheTitleGoesOnTheFifthIdleTick) {
   EXPECT_GE(first_changed_byte(saved), 12000u) << "a top row changed";
 
   // Said just after an idle tick, so that no query is in flight while the title comes.
-  size_t queries = s.run.queries();
-  ASSERT_TRUE(wait_until([&] { return s.run.queries() > queries; }, 3s));
+  ASSERT_TRUE(next_idle_tick(s.run, 3s));
   s.run.say("Playing /media/Clip one.wav.\n");
   ASSERT_TRUE(wait_until([&] { return !s.run.updates().empty() && s.run.updates().back().y1 == 773; }, 3s));
   double shown = s.run.updates().back().time;
