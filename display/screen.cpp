@@ -1,5 +1,6 @@
 // Screen set-up and the one call that reaches the e-ink driver.
 #include <fcntl.h>
+#include <linux/fb.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -7,11 +8,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #include "display/display.h"
 #include "input/input.h"
 #include "platform/device_paths.h"
+#include "platform/end_signals.h"
 #include "platform/system_log.h"
 
 namespace {
@@ -22,8 +25,36 @@ static_assert(offsetof(update_area, y2) == 12 && offsetof(update_area, effect) =
 static_assert(offsetof(update_area, buffer) == (narrow_abi ? 20 : 24));
 static_assert(sizeof(update_area) == (narrow_abi ? 24 : 32));
 
-// The whole mapping, or null.
-uint8_t* map_framebuffer() {
+// The panel's mode as its driver tells it; where the driver does not answer (on a host, a
+// regular file stands in for the framebuffer), the geometry we draw for.
+struct panel_mode {
+  uint32_t width, height, bits, row_bytes, memory;
+  bool operator==(const panel_mode&) const = default;
+};
+
+panel_mode ask_panel_mode(int fd) {
+  panel_mode mode = {screen_width, screen_height, 4, fb_row_bytes, fb_map_bytes};
+  fb_var_screeninfo var = {};
+  if (ioctl(fd, FBIOGET_VSCREENINFO, &var) == 0) mode.width = var.xres, mode.height = var.yres, mode.bits = var.bits_per_pixel;
+  fb_fix_screeninfo fix = {};
+  if (ioctl(fd, FBIOGET_FSCREENINFO, &fix) == 0) mode.row_bytes = fix.line_length, mode.memory = fix.smem_len;
+  return mode;
+}
+
+bool is_our_panel(const panel_mode& m) {
+  return m.width == screen_width && m.height == screen_height && m.bits == 4 && m.row_bytes == fb_row_bytes &&
+         m.memory >= fb_map_bytes;
+}
+
+void report_other_panel(const char* how, const panel_mode& m) {
+  report("framebuffer %s %s %ux%u at %u bits a pixel with %u-byte rows (%u bytes), not %dx%d at 4 bits: playing "
+         "without overlays", device_path_on_device(device_file::framebuffer), how, m.width, m.height, m.bits,
+         m.row_bytes, m.memory, screen_width, screen_height);
+}
+
+// The whole mapping, or null. The family has panels of other geometries (8 bits a pixel, other
+// sizes), where our 4-bit rows would be garbage over the screen: those play without overlays.
+uint8_t* map_framebuffer(panel_mode& mode) {
   const char* name = device_path_on_device(device_file::framebuffer);
   screen.fb_fd = open(device_path(device_file::framebuffer), O_RDWR);
   if (screen.fb_fd < 0) {
@@ -31,6 +62,13 @@ uint8_t* map_framebuffer() {
     return nullptr;
   }
   fcntl(screen.fb_fd, F_SETFD, FD_CLOEXEC);  // the player has no business with the panel
+  mode = ask_panel_mode(screen.fb_fd);
+  if (!is_our_panel(mode)) {
+    report_other_panel("is", mode);
+    close(screen.fb_fd);
+    screen.fb_fd = -1;
+    return nullptr;
+  }
   void* map = mmap(nullptr, fb_map_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, screen.fb_fd, 0);
   if (map == MAP_FAILED) {
     report("framebuffer %s not mapped (%s): playing without overlays", name, strerror(errno));
@@ -46,9 +84,14 @@ bool layout_matches_library() {
   return directfb_major_version == dfb_layout_major && directfb_minor_version == dfb_layout_minor;
 }
 
-// DirectFB takes signals by number: SIGHUP, SIGINT and SIGTERM, which the supervisor handles.
-static_assert(SIGHUP == 1 && SIGINT == 2 && SIGTERM == 15);
-constexpr const char* supervisor_signals = "1,2,15";
+// The signals the supervisor handles, by number ("1,2,15"), as DirectFB takes them.
+void leave_end_signals_to_us() {
+  char numbers[32] = "";
+  size_t used = 0;
+  for (int signal : end_signals)
+    used += snprintf(numbers + used, sizeof numbers - used, used ? ",%d" : "%d", signal);
+  DirectFBSetOption("dont-catch", numbers);
+}
 
 bool create_surface() {
   if (!layout_matches_library()) {
@@ -62,7 +105,7 @@ bool create_surface() {
   DirectFBSetOption("no-vt", nullptr);
   DirectFBSetOption("disable-module", "linux_input");
   DirectFBSetOption("disable-module", "keyboard");
-  DirectFBSetOption("dont-catch", supervisor_signals);
+  leave_end_signals_to_us();
   DirectFBSetOption("quiet", nullptr);
   if (DFBResult result = DirectFBCreate(&screen.dfb); result != DFB_OK) {
     report("DirectFB could not start (%s): playing without overlays", DirectFBErrorString(result));
@@ -97,15 +140,22 @@ bool create_surface() {
 
 // Without a framebuffer or DirectFB the player still runs; only the overlays are missing.
 void display_open() {
-  if (uint8_t* framebuffer = map_framebuffer()) {
+  panel_mode mode;
+  if (uint8_t* framebuffer = map_framebuffer(mode)) {
     // DirectFB's start paints its primary layer, on the device the whole framebuffer, the
     // platform's status rows included: every byte goes back as it was. The top rows are not
     // refreshed, not being ours: the panel still shows them as they were.
     static_assert(fb_map_bytes <= sizeof surface_pixels);
     memcpy(screen.pixels, framebuffer, fb_map_bytes);
     create_surface();
-    memcpy(framebuffer, screen.pixels, fb_map_bytes);
-    refresh_working_area();
+    // DirectFB 1.2's fbdev system may set a mode of /etc/fb.modes: our bytes would be garbage in it.
+    if (panel_mode now = ask_panel_mode(screen.fb_fd); !(now == mode)) {
+      report_other_panel("set by DirectFB to", now);
+      screen.working_area = nullptr;
+    } else {
+      memcpy(framebuffer, screen.pixels, fb_map_bytes);
+      refresh_working_area();
+    }
   }
   open_input_devices();
 }

@@ -1,12 +1,15 @@
 #include "platform/system_log.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/device_paths.h"
 
@@ -18,6 +21,8 @@ constexpr size_t message_bytes = 512;
 
 }  // namespace
 
+// Some log daemons listen on a stream socket: as the C library's own syslog does, a socket of
+// the wrong type is followed by a stream connection, where a NUL ends each message.
 void report(const char* format, ...) {
   sockaddr_un log = {};
   log.sun_family = AF_UNIX;
@@ -32,10 +37,19 @@ void report(const char* format, ...) {
   vsnprintf(message + head, sizeof message - head, format, args);
   va_end(args);
 
-  int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
-  if (fd < 0) return;
-  // A log daemon that is not reading must not hold us.
-  ssize_t sent = sendto(fd, message, strlen(message), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&log), sizeof log);
-  (void)sent;
-  close(fd);
+  // A log daemon that is not reading must not hold us: nothing here waits.
+  for (int type : {SOCK_DGRAM, SOCK_STREAM}) {
+    int fd = socket(AF_UNIX, type, 0);
+    if (fd < 0) return;
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&log), sizeof log) == 0) {
+      ssize_t sent = send(fd, message, strlen(message) + (type == SOCK_STREAM), MSG_DONTWAIT | MSG_NOSIGNAL);
+      (void)sent;
+      close(fd);
+      return;
+    }
+    bool wrong_type = errno == EPROTOTYPE;
+    close(fd);
+    if (!wrong_type) return;
+  }
 }

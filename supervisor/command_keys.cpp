@@ -19,7 +19,7 @@ void handle_key(pid_t pid, int command_fd, uint32_t key) {
   switch (key & 0xFF) {
     case '\b': step_playlist(command_fd, CMD_PREVIOUS); break;
     case 'j': step_playlist(command_fd, CMD_NEXT); break;
-    case 'h': stop_player(pid); break;
+    case 'h': kill_player(pid); break;
     case 'k':
       send_command(command_fd, playback.fast_forward ? CMD_NORMAL_SPEED : CMD_FAST);
       playback.fast_forward = !playback.fast_forward;

@@ -148,7 +148,9 @@ bool is_player_process(pid_t pid, const struct stat& pid_file) {
   return same_file(exe, device_path(device_file::player)) || same_file(parent_exe, "/proc/self/exe");
 }
 
-void stop_previous_player() {
+// SIGINT, as MPlayer expects; to the whole group where the recorded process leads one (our player
+// does), so that a script at the player path that did not exec the real player takes it along.
+void interrupt_recorded_player() {
   // Never follow a link or wait on a FIFO someone else put in /tmp.
   int fd = open(device_path(device_file::pid_file), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return;
@@ -156,7 +158,7 @@ void stop_previous_player() {
   struct stat file;
   if (fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && read(fd, &pid, sizeof pid) == sizeof pid &&
       is_player_process(pid, file))
-    kill(pid, SIGINT);
+    kill(getpgid(pid) == pid ? -pid : pid, SIGINT);
   close(fd);
 }
 
@@ -173,8 +175,10 @@ int build_player_args(int argc, char** argv, const char* args[player_arg_capacit
 
 bool start_player(const char* const args[], player_link& link, int& exec_check) {
   int command[2], answer[2];
-  // Close-on-exec keeps our ends out of the player and of the power tool.
+  // Close-on-exec keeps our ends out of the player and of the power tool. Only our end of the
+  // command pipe is non-blocking (see send_command); the player's reads block as usual.
   if (!make_pipe(command, false)) return false;
+  fcntl(command[1], F_SETFL, O_NONBLOCK);
   if (!make_pipe(answer, false)) {
     close(command[0]);
     close(command[1]);
@@ -190,12 +194,16 @@ bool start_player(const char* const args[], player_link& link, int& exec_check) 
     // exec of the real player); if we died before it was set, there is nobody left to play for.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
+    // A group of its own, which every stop of ours goes to: a script at the player path that runs
+    // the real player without exec stops with it. We have no terminal, so no job control minds.
+    setpgid(0, 0);
     clear_signal_mask();
     dup2(command[0], STDIN_FILENO);
     dup2(answer[1], STDOUT_FILENO);
     execv(device_path(device_file::player), const_cast<char* const*>(args));
     exec_failed(check[1]);
   }
+  if (pid > 0) setpgid(pid, pid);  // also here, so that no stop can come before the child's own
   close(check[1]);
   close(command[0]);
   close(answer[1]);

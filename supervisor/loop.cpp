@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "display/display.h"
 #include "input/input.h"
 #include "platform/device_paths.h"
+#include "platform/end_signals.h"
 #include "platform/system_log.h"
 #include "supervisor/supervisor.h"
 
@@ -28,9 +30,16 @@ void wake_loop(int) {
   errno = saved;
 }
 
-void on_stop_request(int signal) {
-  children.stop_requested = 1;
+void on_end_request(int signal) {
+  children.end_requested = 1;
   wake_loop(signal);
+}
+
+sigset_t end_signal_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : end_signals) sigaddset(&set, signal);
+  return set;
 }
 
 void handle(int signal, void (*handler)(int), int flags) {
@@ -87,29 +96,52 @@ void drain(int fd) {
 
 }  // namespace
 
+// Blocked from our first line until the loop can act on them: one that comes while we start
+// (DirectFB's start is the slow part) waits for us, instead of killing us with the status rows
+// as DirectFB painted them. DirectFB's threads inherit the mask, so none of them takes it.
+void hold_end_signals() {
+  sigset_t set = end_signal_set();
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
 // A child's end wakes the loop through a pipe written by the SIGCHLD handler: the player's end
 // is seen at once, whether its output closes before or after it exits. (The device's kernel and
 // C library have neither signalfd nor pidfd.) Without the pipe, the idle tick still notices.
-// Whoever ends us politely (SIGTERM, SIGINT, SIGHUP) stops playback as Alt+H does, and we end
-// through exit, so that DirectFB's own clean-up runs. Installed after DirectFB has started: it
-// was told to leave these signals to us, and its 1.7 release blocks them in our thread.
+// Whoever asks us to end (end_signals) stops playback as Alt+H does, and we end through exit,
+// so that DirectFB's own clean-up runs; DirectFB is told to leave these signals to us.
 void watch_signals() {
   make_pipe(children.wake, true);
   handle(SIGCHLD, wake_loop, SA_RESTART | SA_NOCLDSTOP);
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
-    handle(signal, on_stop_request, SA_RESTART);
-    sigaddset(&stop_signals, signal);
-  }
-  sigprocmask(SIG_UNBLOCK, &stop_signals, nullptr);
+  for (int signal : end_signals) handle(signal, on_end_request, SA_RESTART);
 }
 
-void stop_player(pid_t pid) { kill(pid, SIGKILL); }
+// Once DirectFB has started (its 1.7 release blocks signals in our thread too): one that came
+// meanwhile is handled now. True when we have been asked to end.
+bool take_end_signals() {
+  sigset_t set = end_signal_set();
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  return children.end_requested;
+}
 
+// The player leads its own process group, so that a script at the player path that runs the
+// real player without exec is killed together with it.
+void kill_player(pid_t pid) {
+  if (kill(-pid, SIGKILL) != 0) kill(pid, SIGKILL);
+}
+
+// Our end of the command pipe never blocks: a player that stops reading (stuck on a stream, an
+// audio device or a stop signal) must not hold the loop, and with it the keys that would end it.
+// A command that does not fit is dropped whole: each is shorter than PIPE_BUF, so a write to the
+// pipe is all or nothing.
+static_assert(CMD_GET_PERCENT_POS.size() < _POSIX_PIPE_BUF && CMD_NEXT.size() < _POSIX_PIPE_BUF &&
+              CMD_PREVIOUS.size() < _POSIX_PIPE_BUF && CMD_FAST.size() < _POSIX_PIPE_BUF &&
+              CMD_NORMAL_SPEED.size() < _POSIX_PIPE_BUF && CMD_PAUSE.size() < _POSIX_PIPE_BUF);
 void send_command(int command_fd, std::string_view command) {
-  ssize_t written = write(command_fd, command.data(), command.size());
-  (void)written;  // a player that has gone is noticed by player_ended, not here
+  // A player that has gone is noticed by player_ended, not here.
+  if (write(command_fd, command.data(), command.size()) >= 0 || errno != EAGAIN || children.commands_dropped) return;
+  report("player %s not reading its commands: those that do not fit are dropped",
+         device_path_on_device(device_file::player));
+  children.commands_dropped = true;
 }
 
 // ECHILD too: if something reaped the player for us, it has ended all the same.
@@ -129,7 +161,7 @@ void supervise(pid_t pid, int command_fd, int answer_fd) {
     int ready = poll(fds, poll_entries, tick_ms);
     if (ready == 0) idle_tick(command_fd);
     if (ready > 0 && fds[child_entry].revents) drain(children.wake[0]);
-    if (children.stop_requested) stop_player(pid);  // its end then ends us, as after Alt+H
+    if (children.end_requested) kill_player(pid);  // its end then ends us, as after Alt+H
     reap_power_tool();
     // Checked on every pass, ticks included: with the output closed nothing else may wake us.
     if (player_ended(pid)) exit(0);

@@ -2,4 +2,4 @@
 #include "supervisor/supervisor.h"
 
 playback_state playback;
-child_watch children = {0, {-1, -1}, 0, false};
+child_watch children = {0, {-1, -1}, 0, false, false};

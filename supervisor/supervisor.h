@@ -40,8 +40,9 @@ extern playback_state playback;
 struct child_watch {
   pid_t power_tool;                     // the power tool's call still outstanding, or 0
   int wake[2];                          // written by the handlers, read by the loop
-  volatile sig_atomic_t stop_requested;  // SIGTERM, SIGINT or SIGHUP came
-  bool power_tool_missing;               // reported to the system log
+  volatile sig_atomic_t end_requested;  // one of end_signals came: we are asked to end
+  bool power_tool_missing;              // reported to the system log
+  bool commands_dropped;                // reported to the system log
 };
 extern child_watch children;
 
@@ -54,15 +55,17 @@ void open_exec_check(int fds[2]);
 int exec_error(int check_fd);
 void clear_signal_mask();
 bool is_player_process(pid_t pid, const struct stat& pid_file);
-void stop_previous_player();
+void interrupt_recorded_player();
 int build_player_args(int argc, char** argv, const char* args[player_arg_capacity]);
 bool start_player(const char* const args[], player_link& link, int& exec_check);
 void report_player_start(int exec_check);
 void write_pid_file(pid_t pid);
 
 // The loop and its handlers.
+void hold_end_signals();
 void watch_signals();
-void stop_player(pid_t pid);
+bool take_end_signals();
+void kill_player(pid_t pid);
 [[noreturn]] void supervise(pid_t pid, int command_fd, int answer_fd);
 bool player_ended(pid_t pid);
 void send_command(int command_fd, std::string_view command);
