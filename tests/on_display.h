@@ -11,7 +11,7 @@
 
 #include "display/display.h"
 #include "supervisor/supervisor.h"
-#include "tools/update_recorder.h"
+#include "tools/panel_driver.h"
 
 struct rect {
   int x1, y1, x2, y2;

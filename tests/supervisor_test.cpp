@@ -12,7 +12,7 @@
 
 #include "display/display.h"
 #include "supervisor/supervisor.h"
-#include "tools/update_recorder.h"
+#include "tools/panel_driver.h"
 
 namespace {
 

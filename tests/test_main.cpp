@@ -5,7 +5,7 @@
 #include "display/display.h"
 #include "input/input.h"
 #include "tests/harness.h"
-#include "tools/update_recorder.h"
+#include "tools/panel_driver.h"
 
 startup_snapshot at_startup;
 
@@ -15,7 +15,11 @@ int main(int argc, char** argv) {
   device_root root;
   setenv("INKPLAY_ROOT", root.dir.c_str(), 1);
 #ifdef WITH_DISPLAY
-  setenv("DFBARGS", "system=dummy", 0);  // an emulated run brings its own module folder
+  // DirectFB's dummy system, unless the run brings its own (DirectFB 1.2's fbdev system under an
+  // emulator); the fbdev system takes the root's framebuffer, the dummy system ignores it.
+  const char* dfbargs = getenv("DFBARGS");
+  std::string args = std::string(dfbargs ? dfbargs : "system=dummy") + ",fbdev=" + root.path("dev/fb0");
+  setenv("DFBARGS", args.c_str(), 1);
   DirectFBInit(&argc, &argv);
   display_open();
   recorded_area first = recorded_update(0);

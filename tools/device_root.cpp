@@ -132,6 +132,10 @@ device_root::device_root(const root_options& options) {
     if (options.patterned)
       for (size_t i = 0; i < fb.size(); ++i) fb[i] = static_cast<char>(pattern_byte(i));
     write_file(path("dev/fb0"), fb);
+    describe_panel(600, 800, 4);
+    make_dirs(path("etc"));
+    // DirectFB 1.2 takes a mode with its geometry and its timings, even where they mean nothing.
+    write_file(path("etc/fb.modes"), "mode \"600x800-8\"\n    geometry 600 800 600 800 8\n    timings 0 0 0 0 0 0 0\nendmode\n");
   }
   for (int i = 0; i < 3; ++i)
     if (i != 1 || options.event1) mkfifo(path("dev/input/event" + std::to_string(i)).c_str(), 0600);
@@ -145,17 +149,57 @@ device_root::device_root(const root_options& options) {
   if (bind(log_fd, reinterpret_cast<sockaddr*>(&log), sizeof log) != 0) perror(log.sun_path);
 }
 
+void device_root::describe_panel(int width, int height, int bits) const {
+  std::string sysfs = path("sys/class/graphics/fb0/");
+  make_dirs(sysfs);
+  write_file(sysfs + "bits_per_pixel", std::to_string(bits) + "\n");
+  write_file(sysfs + "virtual_size", std::to_string(width) + "," + std::to_string(height) + "\n");
+  write_file(sysfs + "stride", std::to_string(width * bits / 8) + "\n");
+}
+
+void device_root::use_stream_log() {
+  close(log_fd);
+  unlink(path("dev/log").c_str());
+  sockaddr_un log = {};
+  log.sun_family = AF_UNIX;
+  snprintf(log.sun_path, sizeof log.sun_path, "%s", path("dev/log").c_str());
+  log_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (bind(log_fd, reinterpret_cast<sockaddr*>(&log), sizeof log) != 0 || listen(log_fd, 16) != 0) perror(log.sun_path);
+  stream_log = true;
+}
+
+bool device_root::quiet(std::chrono::milliseconds timeout) const {
+  return wait_until([&] {
+    std::string entry = "INKPLAY_ROOT=" + dir;
+    if (DIR* proc = opendir("/proc")) {
+      for (dirent* d; (d = readdir(proc));)
+        if (pid_t pid = atoi(d->d_name); pid > 1 && environment_holds(pid, entry)) return closedir(proc), false;
+      closedir(proc);
+    }
+    return true;
+  }, timeout);
+}
+
 device_root::~device_root() {
   if (log_fd >= 0) close(log_fd);
+  for (auto& [fd, bytes] : log_connections) close(fd);
   end_processes_with("INKPLAY_ROOT=" + dir);
   std::string cmd = "rm -rf '" + dir + "'";
   if (system(cmd.c_str()) != 0) perror("rm");
 }
 
+// A datagram is a message; on a stream, a NUL ends each.
 std::vector<std::string> device_root::system_log() const {
-  char datagram[1024];
-  for (ssize_t n; log_fd >= 0 && (n = recv(log_fd, datagram, sizeof datagram, 0)) >= 0;)
-    log_messages.emplace_back(datagram, static_cast<size_t>(n));
+  char bytes[1024];
+  for (ssize_t n; !stream_log && log_fd >= 0 && (n = recv(log_fd, bytes, sizeof bytes, 0)) >= 0;)
+    log_messages.emplace_back(bytes, static_cast<size_t>(n));
+  for (int fd; stream_log && (fd = accept4(log_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;)
+    log_connections.emplace_back(fd, "");
+  for (auto& [fd, pending] : log_connections) {
+    for (ssize_t n; (n = recv(fd, bytes, sizeof bytes, 0)) > 0;) pending.append(bytes, static_cast<size_t>(n));
+    for (size_t end; (end = pending.find('\0')) != std::string::npos; pending.erase(0, end + 1))
+      log_messages.push_back(pending.substr(0, end));
+  }
   return log_messages;
 }
 
@@ -198,15 +242,17 @@ bool launch_inkplay(const device_root& root, const std::vector<std::string>& arg
   argv.push_back(!options.program.empty() ? options.program : under_test && *under_test ? under_test : INKPLAY_BINARY);
   argv.insert(argv.end(), args.begin(), args.end());
   // A run on another instruction set (under an emulator, as the wrapper) brings its own driver
-  // stand-in and DirectFB options.
+  // stand-in, DirectFB options and library folder.
   const char* asan = getenv("ASAN_OPTIONS");
   const char* dfbargs = getenv("DFBARGS");
-  const char* recorder = getenv("INKPLAY_RECORDER");
+  const char* driver = getenv("INKPLAY_PANEL_DRIVER");
   const char* dfb12_dir = getenv("INKPLAY_DFB12_DIR");
   std::vector<std::string> env = {
-      "INKPLAY_ROOT=" + root.dir, std::string("DFBARGS=") + (dfbargs ? dfbargs : "system=dummy"),
-      std::string("LD_PRELOAD=") + (recorder ? recorder : UPDATE_RECORDER),
-      "INKPLAY_UPDATE_LOG=" + root.path("updates.log"),
+      // DirectFB 1.2's fbdev system takes the root's framebuffer; the dummy system ignores it.
+      "INKPLAY_ROOT=" + root.dir,
+      std::string("DFBARGS=") + (dfbargs ? dfbargs : "system=dummy") + ",fbdev=" + root.path("dev/fb0"),
+      std::string("LD_PRELOAD=") + (driver ? driver : PANEL_DRIVER),
+      "INKPLAY_UPDATE_LOG=" + root.path("updates.log"), "INKPLAY_DRIVER_LOG=" + root.path("driver.log"),
       "HOME=" + root.dir,  // MPlayer's configuration stays in the root
       // Where the device's layout finds the stand-in for DirectFB 1.2's library: the binary
       // names no folder of the build machine.
@@ -220,6 +266,18 @@ bool launch_inkplay(const device_root& root, const std::vector<std::string>& arg
   return launcher > 0 && wait_until([&] { return waitpid(launcher, nullptr, WNOHANG) != 0; }, 10s);
 }
 
+pid_t parent_of(pid_t pid) {
+  std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  size_t close = stat.rfind(')');
+  int parent = -1;
+  return close != std::string::npos && sscanf(stat.c_str() + close + 2, "%*c %d", &parent) == 1 ? parent : -1;
+}
+
+bool has_ended(pid_t pid) {
+  std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  return stat.empty() || stat[stat.rfind(')') + 2] == 'Z';
+}
+
 player_process find_player(const device_root& root, const std::string& previous,
                            std::chrono::milliseconds timeout) {
   player_process found;
@@ -227,9 +285,7 @@ player_process find_player(const device_root& root, const std::string& previous,
     std::string pid = read_pid_file(root);
     if (pid.size() != 4 || pid == previous) return false;
     memcpy(&found.player, pid.data(), 4);
-    std::string stat = read_file("/proc/" + std::to_string(found.player) + "/stat");
-    size_t close = stat.rfind(')');
-    return close != std::string::npos && sscanf(stat.c_str() + close + 2, "%*c %d", &found.daemon) == 1;
+    return (found.daemon = parent_of(found.player)) > 0;
   }, timeout);
   return found;
 }
@@ -249,6 +305,8 @@ bool inkplay_run::start(const std::vector<std::string>& args, const launch_optio
   if (stand_in) {
     if (!wait_until([&] { return logged("start").size() > started; }, timeout)) return false;
     sscanf(logged("start")[started].c_str(), "%d %d", &player_pid, &daemon_pid);
+    // Between inkplay and the player there may be a script that runs it: inkplay is our child.
+    while (daemon_pid > 1 && parent_of(daemon_pid) != getpid()) daemon_pid = parent_of(daemon_pid);
   } else {
     player_process p = find_player(root, previous, timeout);
     player_pid = p.player;
@@ -299,6 +357,7 @@ std::vector<std::string> inkplay_run::commands() const {
 size_t inkplay_run::queries() const { return logged("cmd").size() - commands().size(); }
 std::vector<logged_update> inkplay_run::updates() const { return read_updates(root.path("updates.log")); }
 std::vector<std::string> inkplay_run::power_calls() const { return read_lines(root.path("power.log")); }
+std::vector<std::string> inkplay_run::driver_log() const { return read_lines(root.path("driver.log")); }
 
 bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   for (auto end = std::chrono::steady_clock::now() + timeout; !done(); std::this_thread::sleep_for(5ms))

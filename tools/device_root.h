@@ -18,10 +18,12 @@ struct root_options {
   std::string player;       // the program linked at the player path; empty: none
 };
 
-// dev/fb0, FIFOs dev/input/event0..2, the player link, a power tool that logs its calls to
-// power.log, the font, tmp/ for the pid file, and dev/log, a datagram socket read by
-// system_log(). The destructor ends every process started in the root (found by INKPLAY_ROOT in
-// its environment, so never a process that merely reuses a pid) and removes the folder.
+// dev/fb0 with the panel's description in sys/class/graphics/fb0 (4 bits a pixel, 600x800,
+// 300-byte rows) and the mode DirectFB 1.2 needs for it in etc/fb.modes, FIFOs
+// dev/input/event0..2, the player link, a power tool that logs its calls to power.log, the font,
+// tmp/ for the pid file, and dev/log, a datagram socket read by system_log(). The destructor ends
+// every process started in the root (found by INKPLAY_ROOT in its environment, so never a process
+// that merely reuses a pid) and removes the folder.
 // The options with the stand-in player at the player path.
 root_options with_stand_in(root_options options = {});
 
@@ -32,8 +34,14 @@ struct device_root {
   device_root(const device_root&) = delete;
   std::string path(const std::string& relative) const { return dir + "/" + relative; }
   std::vector<uint8_t> framebuffer() const;
-  std::vector<std::string> system_log() const;  // every datagram sent to dev/log so far
+  std::vector<std::string> system_log() const;  // every message sent to dev/log so far
+  void use_stream_log();                         // dev/log becomes a stream socket, as some daemons have
+  // The panel as its driver describes it in sysfs: a mode of the width, height and bits given.
+  void describe_panel(int width, int height, int bits) const;
+  bool quiet(std::chrono::milliseconds timeout) const;  // true once no process runs in the root
   int log_fd = -1;
+  bool stream_log = false;
+  mutable std::vector<std::pair<int, std::string>> log_connections;  // a stream daemon's
   mutable std::vector<std::string> log_messages;
   static uint8_t pattern_byte(size_t offset) { return static_cast<uint8_t>(offset * 7 + 3); }
 };
@@ -56,6 +64,9 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
 // child subreaper, so the detached inkplay is its child again and can be waited for.
 bool launch_inkplay(const device_root& root, const std::vector<std::string>& args,
                     const launch_options& options = {});
+
+pid_t parent_of(pid_t pid);  // -1 when gone
+bool has_ended(pid_t pid);   // gone, or a zombie
 
 // The root's pid file, if it is a regular file (else empty).
 std::string read_pid_file(const device_root& root);
@@ -101,6 +112,7 @@ struct inkplay_run {
   size_t queries() const;
   std::vector<logged_update> updates() const;
   std::vector<std::string> power_calls() const;
+  std::vector<std::string> driver_log() const;  // the framebuffer's requests, "<pid> <request>"
 
   static constexpr uint16_t KEY_ALT = 56;  // KEY_LEFTALT
 };

@@ -1,11 +1,11 @@
-// What the host stand-in for the e-ink driver recorded (see update_recorder.cpp).
+// What the stand-in for the panel's driver recorded (see panel_driver.cpp).
 #pragma once
 
 #include <cstdint>
 
 struct recorded_area {
   int32_t x1, y1, x2, y2, effect;
-  long long time_us;
+  long long time_us;  // monotonic clock, as the stand-in player's log
 };
 
 extern "C" int recorded_update_count();

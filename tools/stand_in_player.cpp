@@ -2,20 +2,23 @@
 // and says what the test tells it to. All files live in $INKPLAY_ROOT:
 //   player.log      "arg <i> <text>", then "start <pid> <ppid> <us>" once it can be told things,
 //                   "cmd <us> <line>" per command, "end <us>" just before it exits on its own
+//                   (times in microseconds of the monotonic clock, as the driver stand-in's log)
 //   player.say      FIFO (made if missing) of messages, each ended by a NUL: printed on standard output in one
 //                   write, unless it is "@close" (close standard output, live on), "@exit
-//                   <status>" or "@flood <bytes>" (that much output, then "flooded <bytes>" in the log)
+//                   <status>", "@flood <bytes>" (that much output, then "flooded <bytes>" in the log)
+//                   or "@deaf" (shrink the command pipe to one page, as on an old kernel, and stop
+//                   reading it, as a player stuck on a stream or a device does)
 //   player.percent  if present, get_percent_pos is answered with the number it holds
 // It ends on "@exit" and by the default action of SIGINT or SIGKILL. As MPlayer does, it plays on
 // after end of file on its input.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 namespace {
@@ -23,9 +26,9 @@ namespace {
 std::string root;
 
 long long now_us() {
-  timeval tv;
-  gettimeofday(&tv, nullptr);
-  return tv.tv_sec * 1000000LL + tv.tv_usec;
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000000LL + now.tv_nsec / 1000;
 }
 
 void log_line(const std::string& line) {
@@ -55,8 +58,13 @@ void on_command(const std::string& line) {
   fclose(f);
 }
 
+pollfd fds[2];  // the commands, the messages
+
 void on_message(const std::string& text) {
-  if (text == "@close") {
+  if (text == "@deaf") {
+    fcntl(0, F_SETPIPE_SZ, 4096);
+    fds[0].fd = -1;
+  } else if (text == "@close") {
     close(1);
   } else if (text.rfind("@exit", 0) == 0) {
     end(atoi(text.c_str() + 5));
@@ -91,7 +99,8 @@ int main(int argc, char** argv) {
   // Open before saying we started: whoever reads "start" may write to it at once.
   std::string say_path = root + "/player.say";
   mkfifo(say_path.c_str(), 0600);
-  pollfd fds[2] = {{0, POLLIN, 0}, {open(say_path.c_str(), O_RDWR | O_CLOEXEC), POLLIN, 0}};
+  fds[0] = {0, POLLIN, 0};
+  fds[1] = {open(say_path.c_str(), O_RDWR | O_CLOEXEC), POLLIN, 0};
   for (int i = 0; i < argc; ++i) log_line("arg " + std::to_string(i) + " " + argv[i]);
   log_line("start " + std::to_string(getpid()) + " " + std::to_string(getppid()) + " " +
            std::to_string(now_us()));

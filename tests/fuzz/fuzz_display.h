@@ -7,7 +7,7 @@
 
 #include "display/display.h"
 #include "tools/device_root.h"
-#include "tools/update_recorder.h"
+#include "tools/panel_driver.h"
 
 inline uint8_t top_rows_at_start[working_area_offset];
 

@@ -5,13 +5,16 @@
 // INKPLAY_DFB12_LOG names a file, each slot gets one line there at its first call: "Surface 21",
 // and each option given one line: "Option disable-module=keyboard".
 // What 1.2.1 itself does at DirectFBCreate on the device, and 1.7 on the dummy system does not,
-// it does too: on a 4-bit panel (sys/class/graphics/fb0/bits_per_pixel under INKPLAY_ROOT) it
-// fails with DFB_INIT unless etc/fb.modes offers a 600x800 mode it knows; it paints the whole
-// framebuffer (dev/fb0); it catches SIGHUP, SIGINT and SIGTERM unless the option dont-catch
-// names them, and ends the process by the signal.
+// it does too, with the framebuffer dev/fb0 under INKPLAY_ROOT: it asks the driver for the mode;
+// on a 4-bit panel it fails with DFB_INIT unless /etc/fb.modes offers a 600x800 mode it knows,
+// which it tests; it paints the whole framebuffer; it catches SIGHUP, SIGINT and SIGTERM
+// unless the option dont-catch names them, and ends the process by the signal. The real 1.2.1
+// checks this model in the emulated suite.
 #include <directfb.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/fb.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,7 +23,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <utility>
 
@@ -67,29 +69,48 @@ std::string under_root(const char* path) {
   return std::string(root ? root : "") + path;
 }
 
-// 1.2.1 has no 4-bit format: its fbdev system needs a mode of 8 bits or more from fb.modes.
-bool panel_can_start() {
-  int bits = 0;
-  std::ifstream(under_root("/sys/class/graphics/fb0/bits_per_pixel")) >> bits;
-  std::ifstream modes(under_root("/etc/fb.modes"));
-  for (std::string line; bits == 4 && std::getline(modes, line);) {
-    int x, y, virtual_x, virtual_y, depth;
-    if (sscanf(line.c_str(), " geometry %d %d %d %d %d", &x, &y, &virtual_x, &virtual_y, &depth) == 5 &&
-        x == 600 && y == 800 && (depth == 8 || depth == 16 || depth == 24 || depth == 32))
-      return true;
+// The depth of a 600x800 mode of 8 bits or more in /etc/fb.modes (the driver stand-in gives the
+// root's), or 0. As 1.2.1 reads the file, a mode counts only with both its geometry and timings.
+unsigned fb_modes_depth() {
+  FILE* modes = fopen("/etc/fb.modes", "r");
+  char line[80];
+  unsigned depth = 0, bits = 0;
+  bool geometry = false, timings = false;
+  while (modes && !depth && fgets(line, sizeof line, modes)) {
+    unsigned x, y, virtual_x, virtual_y, t[7];
+    if (strncmp(line, "mode ", 5) == 0) geometry = timings = false;
+    if (sscanf(line, " geometry %u %u %u %u %u", &x, &y, &virtual_x, &virtual_y, &bits) == 5)
+      geometry = x == 600 && y == 800 && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
+    timings |= sscanf(line, " timings %u %u %u %u %u %u %u", t, t + 1, t + 2, t + 3, t + 4, t + 5, t + 6) == 7;
+    if (strstr(line, "endmode") && geometry && timings) depth = bits;
   }
-  return bits != 4;
+  if (modes) fclose(modes);
+  return depth;
 }
 
-// The primary layer's background, once, over the whole framebuffer.
-void paint_framebuffer() {
-  int fd = open(under_root("/dev/fb0").c_str(), O_WRONLY | O_CLOEXEC);
+// 1.2.1's fbdev system: it asks the driver for the panel's mode. Having no 4-bit format, on a
+// 4-bit panel it starts only with a mode from /etc/fb.modes, which it tests and does not set (a
+// program that makes no primary surface never has it set); with INKPLAY_DFB12_SETS_MODE it sets
+// it, as a DirectFB changed for a panel might. Then it paints its primary layer, the whole
+// framebuffer, once.
+bool start_fbdev() {
+  int fd = open(under_root("/dev/fb0").c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return true;
+  fb_fix_screeninfo fix = {};
+  fb_var_screeninfo var = {};
+  bool started = true;
+  if (ioctl(fd, FBIOGET_FSCREENINFO, &fix) == 0 && ioctl(fd, FBIOGET_VSCREENINFO, &var) == 0 && var.bits_per_pixel == 4) {
+    var.bits_per_pixel = fb_modes_depth();
+    var.activate = getenv("INKPLAY_DFB12_SETS_MODE") ? FB_ACTIVATE_NOW : FB_ACTIVATE_TEST;
+    started = var.bits_per_pixel && ioctl(fd, FBIOPUT_VSCREENINFO, &var) == 0;
+  }
   struct stat st;
-  if (fd >= 0 && fstat(fd, &st) == 0) {
+  if (started && fstat(fd, &st) == 0) {
     std::string background(static_cast<size_t>(st.st_size), '\0');
     if (pwrite(fd, background.data(), background.size(), 0) < 0) perror("dfb12 stand-in: paint");
   }
-  if (fd >= 0) close(fd);
+  close(fd);
+  return started;
 }
 
 // 1.2.1's own signal handling: after its emergency clean-up, the process ends by the signal.
@@ -227,13 +248,12 @@ DFBResult DirectFBSetOption(const char* name, const char* value) {
 
 DFBResult DirectFBCreate(IDirectFB** out) {
   *out = nullptr;
-  if (!panel_can_start()) return static_cast<DFBResult>(dfb12_init);
   auto create = real_function<DFBResult (*)(IDirectFB**)>("DirectFBCreate");
   IDirectFB* d = nullptr;
   DFBResult r = create ? create(&d) : DFB_FAILURE;
   if (r != DFB_OK) return r;
+  if (!start_fbdev()) return static_cast<DFBResult>(dfb12_init);
   *out = reinterpret_cast<IDirectFB*>(wrap<dfb>(d));
-  paint_framebuffer();
   catch_signals();
   return r;
 }
