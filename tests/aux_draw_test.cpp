@@ -76,26 +76,30 @@ TEST_F(AuxDraw, CaretIsATriangleOfNinePixels) {
       EXPECT_EQ(pixel(10 + dx, 20 + dy), grey(shape[dy][dx + 2] == 'X' ? 0 : 15)) << dx << "," << dy;
 }
 
-// Images are scaled into their rectangle and the panel shows each pixel's blue; an empty
-// rectangle, a missing file or one no provider knows draws and marks nothing.
+// Images (PNG, the one format a device's DirectFB reads) are scaled into their rectangle and the
+// panel shows each pixel's blue; an empty rectangle, a missing file or one no provider knows draws
+// and marks nothing.
 TEST_F(AuxDraw, ImagesAreScaledAndTheirBlueReachesThePanel) {
   std::string dir = getenv("INKPLAY_ROOT");
-  write_file(dir + "/grey.ppm", std::string("P6\n2 1\n255\n\x33\x33\x33\xCC\xCC\xCC", 17));  // levels 3, 12
+  const uint8_t grey_levels[] = {0x33, 0xCC};  // levels 3, 12
+  ASSERT_TRUE(write_png(dir + "/grey.png", 2, 1, 1, grey_levels));
   const uint8_t blue_red[] = {0, 0, 255, 255, 0, 0};
   ASSERT_TRUE(write_png(dir + "/colour.png", 2, 1, 3, blue_red));
   uint32_t attrs = draw_attrs;
   dirty_region = nothing_marked;
-  draw_image(100, 100, 40, 20, (dir + "/grey.ppm").c_str());
+  draw_image(100, 100, 40, 20, (dir + "/grey.png").c_str());
   draw_image(100, 200, 40, 20, (dir + "/colour.png").c_str());
   EXPECT_EQ(draw_attrs, attrs);
   EXPECT_TRUE(same_region(dirty_region, {100, 100, 139, 219}));
   flush_dirty();
+  // Sampled inside each half: DirectFB 1.2.1 scales a grey image's last columns from past its
+  // row's end (its own scaler's off-by-one), unlike 1.7.
   EXPECT_EQ(panel(105, 110), 12);
-  EXPECT_EQ(panel(134, 110), 3);
+  EXPECT_EQ(panel(130, 110), 3);
   EXPECT_EQ(pixel(140, 110), grey(15));
   EXPECT_EQ(panel(105, 210), 0);   // blue 255
   EXPECT_EQ(panel(134, 210), 15);  // red: blue 0
-  for (auto [h, name] : {std::pair{0u, "grey.ppm"}, {40u, "missing.png"}, {40u, "dev/fb0"}})
+  for (auto [h, name] : {std::pair{0u, "grey.png"}, {40u, "missing.png"}, {40u, "dev/fb0"}})
     draw_image(10, 10, 40, h, (dir + "/" + name).c_str());
   EXPECT_TRUE(dirty_region_empty());
 }

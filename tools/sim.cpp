@@ -1,7 +1,7 @@
 // inkplay-sim: runs the real inkplay and MPlayer on a simulated device and shows the panel.
 //
 //   inkplay-sim [--out DIR] [--window | --no-window] [--flash] [--scale F] [--player PROGRAM]
-//               [MPlayer arguments and files]
+//               [--device] [MPlayer arguments and files]
 //
 // With no files it plays a demo: three generated clips, a step to the next one, a pause, then
 // Alt+H. Every area update becomes a PNG of the whole panel in DIR/panels, and DIR/log.txt
@@ -10,7 +10,10 @@
 // inverted for a moment first, as the panel does; --scale: its size), and keys typed there go to
 // the device's first keyboard, Alt as Alt; closing it sends Alt+H. In a terminal, keys typed are
 // sent too; Esc-prefixed keys (what a terminal sends for Alt+key) are sent with Alt held. Ctrl-C
-// sends Alt+H. --player puts another program than MPlayer at the player path.
+// sends Alt+H. --player puts another program than MPlayer at the player path. --device runs the
+// device's build instead (build-device/inkplay, armel) on the device's DirectFB 1.2.1 under
+// qemu-arm, with its fbdev system over the simulated framebuffer (scripts/device-sim.sh builds
+// what it needs).
 #include <fcntl.h>
 #include <linux/input.h>
 #include <sys/stat.h>
@@ -195,6 +198,25 @@ void forward_terminal_keys() {
   }
 }
 
+// The device's build under qemu-arm: its binary, DirectFB 1.2.1 in the armel sysroot, and the
+// panel driver's stand-in built for armel. False when something is missing.
+bool use_device_build(launch_options& launch) {
+  std::string dir = DEVICE_BUILD_DIR;
+  for (const char* needed : {"/inkplay", "/sysroot/usr/lib/libdirectfb-1.2.so.0", "/tools/libpanel_driver.so"})
+    if (access((dir + needed).c_str(), R_OK) != 0) {
+      fprintf(stderr, "inkplay-sim: no %s%s: run scripts/device-sim.sh\n", dir.c_str(), needed);
+      return false;
+    }
+  launch.program = dir + "/inkplay";
+  launch.wrapper = {"qemu-arm", "-L", dir + "/sysroot"};
+  setenv("DFBARGS", "system=fbdev", 1);
+  setenv("INKPLAY_PANEL_DRIVER", (dir + "/tools/libpanel_driver.so").c_str(), 1);
+  setenv("INKPLAY_DFB12_DIR", "/usr/lib", 1);  // the sysroot's, as qemu-arm -L shows it
+  setenv("INKPLAY_KEY_RECORD", "16", 1);        // the 32-bit device's key records
+  note("the device's build, " + launch.program + ", on DirectFB 1.2.1 under qemu-arm");
+  return true;
+}
+
 std::string find_mplayer() {
   const char* path = getenv("PATH");
   std::istringstream dirs(path ? path : "/usr/bin");
@@ -209,7 +231,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args;
   std::string out_dir, player;
   const char* display = getenv("DISPLAY");
-  bool window = display && *display, flash = false;
+  bool window = display && *display, flash = false, device = false;
   double scale = 1;
   for (int i = 1; i < argc; ++i) {
     if (!strcmp(argv[i], "--out") && i + 1 < argc) out_dir = argv[++i];
@@ -218,6 +240,7 @@ int main(int argc, char** argv) {
     else if (!strcmp(argv[i], "--window")) window = true;
     else if (!strcmp(argv[i], "--no-window")) window = false;
     else if (!strcmp(argv[i], "--flash")) flash = true;
+    else if (!strcmp(argv[i], "--device")) device = true;
     else args.push_back(argv[i]);
   }
   bool demo = args.empty();
@@ -261,10 +284,11 @@ int main(int argc, char** argv) {
   }
   launch_options launch;
   launch.env = {"INKPLAY_PANEL_DIR=" + root.path("panels")};
+  if (device && !use_device_build(launch)) return 2;
   inkplay_run run(root);
   run.stand_in = false;
   sim.run = &run;
-  run.start(args, launch, std::chrono::seconds(5));
+  run.start(args, launch, std::chrono::seconds(device ? 30 : 5));
   note("inkplay running as pid " + std::to_string(run.daemon_pid));
 
   bool interactive = !demo && isatty(0);
