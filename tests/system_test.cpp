@@ -401,9 +401,7 @@ TEST(Faults, MissingPiecesAreReportedAndLeavePlayingAndKeysWorking) {
         no_overlays}, as_it_was},
       // DirectFB 1.2.1 only tests the mode; one changed for a panel might set it (stand-in only).
       {"DirectFB 1.2 setting a mode of 8 bits", [](session& s, launch_options& options) {
-         std::string fb(480000, '\0');  // room for it
-         for (size_t i = 0; i < fb.size(); ++i) fb[i] = static_cast<char>(device_root::pattern_byte(i));
-         write_file(s.root.path("dev/fb0"), fb);
+         s.root.write_framebuffer(480000);  // room for it
          options.env = {"INKPLAY_PANEL_ACCEPTS_MODES=1", "INKPLAY_DFB12_SETS_MODE=1"};
          options.program = dfb12_inkplay;
        }, {"framebuffer /dev/fb0 set by DirectFB to 600x800 at 8 bits a pixel with 600-byte rows (480000 bytes), not "

@@ -102,6 +102,18 @@ bool environment_holds(pid_t pid, const std::string& entry) {
   return false;
 }
 
+// Every process but this one (and init) whose environment holds this NAME=value entry; a zombie
+// has none.
+std::vector<pid_t> processes_with(const std::string& entry) {
+  std::vector<pid_t> found;
+  if (DIR* proc = opendir("/proc")) {
+    while (dirent* d = readdir(proc))
+      if (pid_t pid = atoi(d->d_name); pid > 1 && pid != getpid() && environment_holds(pid, entry)) found.push_back(pid);
+    closedir(proc);
+  }
+  return found;
+}
+
 }  // namespace
 
 // Read without following a link or waiting on a FIFO that a test put there.
@@ -128,10 +140,7 @@ device_root::device_root(const root_options& options) {
   for (const char* d : {"dev/input", "mnt/us/system", "usr/bin", "usr/java/lib/fonts", "tmp"})
     make_dirs(path(d));
   if (options.framebuffer) {
-    std::string fb(240000, '\0');
-    if (options.patterned)
-      for (size_t i = 0; i < fb.size(); ++i) fb[i] = static_cast<char>(pattern_byte(i));
-    write_file(path("dev/fb0"), fb);
+    write_framebuffer(240000, options.patterned);
     describe_panel(600, 800, 4);
     make_dirs(path("etc"));
     // DirectFB 1.2 takes a mode with its geometry and its timings, even where they mean nothing.
@@ -147,6 +156,12 @@ device_root::device_root(const root_options& options) {
   snprintf(log.sun_path, sizeof log.sun_path, "%s", path("dev/log").c_str());
   log_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (bind(log_fd, reinterpret_cast<sockaddr*>(&log), sizeof log) != 0) perror(log.sun_path);
+}
+
+void device_root::write_framebuffer(size_t bytes, bool patterned) const {
+  std::string fb(bytes, '\0');
+  for (size_t i = 0; patterned && i < fb.size(); ++i) fb[i] = static_cast<char>(pattern_byte(i));
+  write_file(path("dev/fb0"), fb);
 }
 
 void device_root::describe_panel(int width, int height, int bits) const {
@@ -169,15 +184,7 @@ void device_root::use_stream_log() {
 }
 
 bool device_root::quiet(std::chrono::milliseconds timeout) const {
-  return wait_until([&] {
-    std::string entry = "INKPLAY_ROOT=" + dir;
-    if (DIR* proc = opendir("/proc")) {
-      for (dirent* d; (d = readdir(proc));)
-        if (pid_t pid = atoi(d->d_name); pid > 1 && environment_holds(pid, entry)) return closedir(proc), false;
-      closedir(proc);
-    }
-    return true;
-  }, timeout);
+  return wait_until([&] { return processes_with("INKPLAY_ROOT=" + dir).empty(); }, timeout);
 }
 
 device_root::~device_root() {
@@ -367,20 +374,11 @@ bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds tim
 
 void end_processes_with(const std::string& entry) {
   for (int round = 0; round < 100; ++round) {
-    int found = 0;
-    if (DIR* proc = opendir("/proc")) {
-      while (dirent* d = readdir(proc)) {
-        pid_t pid = atoi(d->d_name);
-        if (pid > 1 && pid != getpid() && environment_holds(pid, entry)) {
-          kill(pid, SIGKILL);
-          ++found;
-        }
-      }
-      closedir(proc);
-    }
+    std::vector<pid_t> found = processes_with(entry);
+    for (pid_t pid : found) kill(pid, SIGKILL);
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
     }
-    if (!found) return;
+    if (found.empty()) return;
     std::this_thread::sleep_for(20ms);
   }
 }

@@ -36,6 +36,8 @@ struct device_root {
   std::vector<uint8_t> framebuffer() const;
   std::vector<std::string> system_log() const;  // every message sent to dev/log so far
   void use_stream_log();                         // dev/log becomes a stream socket, as some daemons have
+  // dev/fb0 of this many bytes, patterned (pattern_byte) or white (nibble 0).
+  void write_framebuffer(size_t bytes, bool patterned = true) const;
   // The panel as its driver describes it in sysfs: a mode of the width, height and bits given.
   void describe_panel(int width, int height, int bits) const;
   bool quiet(std::chrono::milliseconds timeout) const;  // true once no process runs in the root
