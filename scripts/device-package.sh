@@ -24,8 +24,9 @@ inkplay $version for e-readers with an ARM EABI (soft-float) Linux userland, ARM
      sh inkplay-check
    It prints "ok ..." or "missing ...: what to do" for each thing inkplay needs: the C library
    (glibc 2.4 or newer), DirectFB 1.2 (libdirectfb-1.2.so.0, its fbdev system, and on a 4-bit
-   panel a 600x800 mode in /etc/fb.modes), MPlayer at /mnt/us/system/mplayer, the font
-   /usr/java/lib/fonts/Helvetica_LT_75_Bold.ttf, /usr/bin/lipc-set-prop, /dev/fb0, the keyboards
+   panel a 600x800 mode with its timings in /etc/fb.modes), MPlayer at /mnt/us/system/mplayer,
+   the font /usr/java/lib/fonts/Helvetica_LT_75_Bold.ttf, /usr/bin/lipc-set-prop, /dev/fb0 and a
+   panel of 600x800 at 4 bits a pixel ("unknown" where the kernel does not tell), the keyboards
    /dev/input/event0..2 and the system log /dev/log. It ends with status 0 when all is there.
 3. Run as root, with INKPLAY_ROOT unset:
      ./inkplay [MPlayer arguments] file...
