@@ -159,8 +159,8 @@ int put_mode(fb_var_screeninfo* asked) {
   uint64_t row = uint64_t(asked->xres_virtual) * asked->bits_per_pixel / 8;
   bool take = getenv("INKPLAY_PANEL_ACCEPTS_MODES") && (asked->activate & FB_ACTIVATE_MASK) == FB_ACTIVATE_NOW &&
               asked->xres && asked->yres && row * asked->yres_virtual <= driver.fix.smem_len;
-  note("FBIOPUT_VSCREENINFO %ux%u %u bits, activate %u: %s\n", asked->xres, asked->yres,
-         asked->bits_per_pixel, asked->activate, take ? "taken" : "kept");
+  note("FBIOPUT_VSCREENINFO %ux%u %u bits, activate %u: %s\n", asked->xres, asked->yres, asked->bits_per_pixel,
+       asked->activate, take ? "taken" : "kept");
   if (take) {
     v.xres = asked->xres, v.yres = asked->yres, v.xres_virtual = asked->xres_virtual;
     v.yres_virtual = asked->yres_virtual, v.bits_per_pixel = asked->bits_per_pixel;
